@@ -1,0 +1,119 @@
+// Reader of D88 floppy-disk image files.
+//
+// The D88 layout, all numbers little-endian:
+//
+//   A file is one or more disks back to back. Each disk starts with a
+//   DiskHeader (688 bytes):
+//     0   16  name, NUL-padded (a name of 16 characters has no NUL)
+//     16  11  reserved, write-protect flag (not read)
+//     27   1  media type
+//     28   4  disk size: bytes from this header to the start of the next disk
+//     32 656  track table: 164 offsets from the start of this disk;
+//             0 means the track is absent
+//
+//   A track is a run of sectors in recorded order (any order: sector numbers
+//   need not ascend, and an ID may repeat). Each sector is a SectorHeader
+//   (16 bytes) followed by its data:
+//     0   1  C, cylinder       2   1  R, sector number
+//     1   1  H, head           3   1  N, size code (128 << N bytes)
+//     4   2  sector count of the track, repeated in every header; 0: empty track
+//     6   8  density, deleted mark, status, reserved (not read)
+//     14  2  data size: the bytes of data that follow this header
+//
+//   The data size is what is read and skipped; it need not match N.
+//
+// The reader never prints and never changes the file. Offsets are held as
+// signed 32-bit numbers, so images of up to 2^31 - 1 bytes are handled; every
+// position is computed in 64 bits and a position outside that range counts as
+// "not found". Nothing is allocated: the tables live inside the object.
+#ifndef DISKIMAGE_D88_IMAGE_H_
+#define DISKIMAGE_D88_IMAGE_H_
+
+#include <cstdint>
+#include <cstdio>
+
+class D88Image {
+ public:
+  static constexpr int kMaxDisks = 64;
+  static constexpr int kMaxTracks = 164;
+  static constexpr int kNameLength = 16;
+  static constexpr int kTrackTableOffset = 32;
+  static constexpr int kDiskHeaderSize = kTrackTableOffset + kMaxTracks * 4;  // 688
+  static constexpr int kSectorHeaderSize = 16;
+
+  D88Image();
+  ~D88Image();
+  D88Image(const D88Image&) = delete;
+  D88Image& operator=(const D88Image&) = delete;
+
+  // With a path: closes any open file, opens `path` for binary reading and
+  // walks the disk headers to build the disk table (at most 64 disks; a disk
+  // size of 0 finds the same header again until the table is full). Returns
+  // false only when the file cannot be opened; a file with no complete header
+  // gives true with diskCount() 0.
+  // With nullptr: closes the file, if any, and returns true.
+  bool open(const char* path);
+
+  int diskCount() const { return diskCount_; }
+
+  // File offset of disk `index` as found by open(); the entry just after the
+  // last disk holds the offset where the walk found no complete header.
+  // 0 for an index outside 0..63.
+  int32_t diskStart(int index) const;
+
+  // Makes disk `index` (0-based) the selected disk, loading its name, media
+  // type, size and track table. False with nothing selected when no file is
+  // open, the index is out of range, or its header can no longer be read.
+  bool selectDisk(int index);
+
+  int currentDisk() const { return currentDisk_; }
+  // The selected disk's name: at most 16 characters, always terminated;
+  // empty when nothing is selected.
+  const char* diskName() const { return name_; }
+  int mediaType() const { return mediaType_; }
+
+  // Sector numbers of a track for runs: readSectors() steps from `last` to
+  // `first` of the next track. Not checked; kept across selectDisk().
+  void setSectorRange(int first, int last);
+
+  // Copies up to `maxLen` bytes of the data of the first sector with ID
+  // (c, h, r, n) in track index `track` into `buffer`. Returns the bytes
+  // copied: 0 when the track is unusable, the sector is absent or its data
+  // size is 0; fewer than asked when the file ends inside the data.
+  int readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLen);
+
+  // Writes the IDs (C, H, R, N) of the sectors of track index `track`, in
+  // recorded order, into `out`: as many whole IDs as fit in `maxLen` bytes.
+  // Returns the bytes written, a multiple of 4; stops early at a header cut
+  // short by the end of the file.
+  int readSectorIds(int track, uint8_t* out, int maxLen);
+
+  // Reads `length` bytes starting at sector (c, h, r, n) of track index
+  // `track` into `buffer`, sector after sector through the sector range and
+  // on to the next head and cylinder (track index + 1). Returns the bytes
+  // read: `length`, or the bytes of the whole sectors before the first one
+  // that is missing or short. A size code whose sector size does not fit a
+  // positive 32-bit length reads nothing. `buffer` must hold `length` bytes.
+  int readSectors(int track, int c, int h, int r, int n, uint8_t* buffer, int length);
+
+ private:
+  bool trackPosition(int track, int64_t* position) const;
+  // Reads up to `length` bytes at absolute file position `position`; returns
+  // the bytes read (0 for a position that cannot be a file offset).
+  int readAt(int64_t position, uint8_t* buffer, int length);
+  void clearSelection();
+
+  FILE* file_;
+  int32_t currentDisk_;
+  int32_t diskCount_;
+  int32_t firstSector_;
+  int32_t lastSector_;
+  int32_t diskStart_[kMaxDisks];
+  int32_t diskSize_;
+  int32_t diskOffset_;
+  int32_t trackOffset_[kMaxTracks];
+  int32_t mediaType_;
+  char name_[kNameLength + 1];
+};
+
+#endif  // DISKIMAGE_D88_IMAGE_H_

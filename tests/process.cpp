@@ -1,0 +1,107 @@
+#include "tests/process.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "diskimage/d88_image.h"
+#include "tests/image_builder.h"
+#include "tool/run.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace d88test {
+namespace {
+
+std::string slurp(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string slurp(FILE* f) {
+  std::string s;
+  rewind(f);
+  char chunk[4096];
+  for (size_t got; (got = fread(chunk, 1, sizeof chunk, f)) > 0;) s.append(chunk, got);
+  return s;
+}
+
+std::string quote(const std::string& s) {
+  return "\"" + s + "\"";
+}
+
+// Runs `body` with `cwd` as the current directory.
+template <typename F>
+void inDirectory(const std::filesystem::path& cwd, F body) {
+  const std::filesystem::path saved = std::filesystem::current_path();
+  std::filesystem::current_path(cwd);
+  body();
+  std::filesystem::current_path(saved);
+}
+
+}  // namespace
+
+std::string programPath() {
+  return D88EXTRACT_PATH;
+}
+
+std::string console(const std::string& text) {
+#ifdef _WIN32
+  std::string s;
+  for (char c : text) {
+    if (c == '\n') s += '\r';
+    s += c;
+  }
+  return s;
+#else
+  return text;
+#endif
+}
+
+Outcome runProgram(const std::vector<std::string>& args, const std::filesystem::path& cwd) {
+  TempDir capture;
+  std::string command = quote(programPath());
+  for (const std::string& a : args) command += " " + quote(a);
+  command += " >" + quote((capture.path() / "out").string());
+  command += " 2>" + quote((capture.path() / "err").string());
+#ifdef _WIN32
+  command = "\"" + command + "\"";  // cmd /c strips one pair of outer quotes
+#endif
+  Outcome o;
+  inDirectory(cwd, [&] {
+    fflush(nullptr);
+    const int raw = std::system(command.c_str());
+#ifdef _WIN32
+    o.status = raw;
+#else
+    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+#endif
+  });
+  o.out = slurp(capture.path() / "out");
+  o.err = slurp(capture.path() / "err");
+  return o;
+}
+
+Outcome runInProcess(const std::vector<std::string>& args, const std::filesystem::path& cwd) {
+  std::vector<const char*> argv{"d88extract"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  FILE* out = tmpfile();
+  FILE* err = tmpfile();
+  Outcome o;
+  inDirectory(cwd, [&] {
+    D88Image image;
+    o.status = run(image, static_cast<int>(argv.size()), argv.data(), out, err);
+  });
+  o.out = slurp(out);
+  o.err = slurp(err);
+  fclose(out);
+  fclose(err);
+  return o;
+}
+
+}  // namespace d88test

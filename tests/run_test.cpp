@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include "tests/image_builder.h"
+#include "tests/process.h"
+
+using namespace d88test;
+
+namespace {
+
+// "ファイルをオープンできません.\n"
+const std::string kOpenFailure =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB"
+    "\x82\xDC\x82\xB9\x82\xF1.\n";
+
+std::string usage(const std::string& program) {
+  return "Usage: " + program + " [d88file]\n       -d : not make sub directory\n";
+}
+
+}  // namespace
+
+TEST(Program, ArgumentsAndOpenFailure) {
+  TempDir images;
+  const std::string empty = images.write("empty.d88", {});
+  const std::string plain =
+      images.write("plain.d88", build(Disk{"PLAIN", 0, {}, {}, {track(0, 16, 1)}}));
+  const std::string missing = (images.path() / "missing.d88").string();
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  } cases[] = {
+      {"no argument", {}, 1, usage(programPath())},
+      {"four arguments", {empty, "-d", "x", "y"}, 1, usage(programPath())},
+      {"a path that does not exist", {missing}, 1, kOpenFailure},
+      {"an empty image", {empty}, 0, ""},
+      {"three arguments are accepted", {empty, "x", "y"}, 0, ""},
+      {"a disk that is neither kind", {plain}, 0, ""},
+      {"a missing image with -d", {missing, "-d"}, 1, kOpenFailure},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir cwd;
+    const Outcome o = runProgram(c.args, cwd.path());
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, console(c.err));
+    EXPECT_TRUE(readTree(cwd.path()).empty());
+  }
+}

@@ -1,0 +1,41 @@
+#include "tool/run.h"
+
+#include <string_view>
+
+#include "diskimage/d88_image.h"
+
+namespace {
+
+// "ファイルをオープンできません.\n" in Shift_JIS.
+const char kOpenFailure[] =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB"
+    "\x82\xDC\x82\xB9\x82\xF1.\n";
+
+int finish(D88Image& image, int status) {
+  image.open(nullptr);
+  return status;
+}
+
+}  // namespace
+
+int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err) {
+  bool makeSubdirectories = true;
+  const int arguments = argc - 1;
+  if (arguments < 1 || arguments > 3) {
+    fprintf(err, "Usage: %s [d88file]\n", argc > 0 ? argv[0] : "");
+    fputs("       -d : not make sub directory\n", err);
+    return finish(image, 1);
+  }
+  // "-d" counts only as the second of exactly two arguments.
+  if (arguments == 2 && std::string_view(argv[2]) == "-d") makeSubdirectories = false;
+  (void)makeSubdirectories;
+
+  if (!image.open(argv[1])) {
+    fputs(kOpenFailure, err);
+    return finish(image, 1);
+  }
+  const int count = image.diskCount();
+  for (int i = 0; i < count; ++i) image.selectDisk(i);
+  (void)out;
+  return finish(image, 0);
+}
