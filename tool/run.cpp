@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "diskimage/d88_image.h"
+#include "tool/extraction.h"
 
 namespace {
 
@@ -10,6 +11,9 @@ namespace {
 const char kOpenFailure[] =
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB"
     "\x82\xDC\x82\xB9\x82\xF1.\n";
+
+uint8_t sectorBuffer[kSectorBufferSize];
+uint8_t directoryBuffer[kDirectoryBufferSize];
 
 int finish(D88Image& image, int status) {
   image.open(nullptr);
@@ -28,14 +32,22 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
   }
   // "-d" counts only as the second of exactly two arguments.
   if (arguments == 2 && std::string_view(argv[2]) == "-d") makeSubdirectories = false;
-  (void)makeSubdirectories;
 
   if (!image.open(argv[1])) {
     fputs(kOpenFailure, err);
     return finish(image, 1);
   }
+  Extraction x{image, out, err, sectorBuffer, directoryBuffer, "", false};
   const int count = image.diskCount();
-  for (int i = 0; i < count; ++i) image.selectDisk(i);
-  (void)out;
-  return finish(image, 0);
+  for (int i = 0; i < count; ++i) {
+    image.selectDisk(i);
+    // A Disk A whose directory cannot be read ends the whole run.
+    if (!extractDiskA(x, i, makeSubdirectories)) break;
+    extractDiskB(x);
+  }
+  if (fflush(out) != 0) {
+    fputs("error: cannot write standard output\n", err);
+    x.failed = true;
+  }
+  return finish(image, x.failed ? 1 : 0);
 }

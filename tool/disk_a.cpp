@@ -1,0 +1,104 @@
+#include <cerrno>
+#include <cstring>
+
+#include "diskimage/d88_image.h"
+#include "diskimage/little_endian.h"
+#include "tool/extraction.h"
+#include "tool/platform_dir.h"
+
+namespace {
+
+// "Disk A を認識しました.\n" in Shift_JIS.
+const char kDiskANotice[] = "Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
+
+// A Disk A has five 1,024-byte sectors (size code 3) per track; its directory
+// is the first half of sector (0, 1, 1) in track index 1.
+constexpr int kSectorsPerTrack = 5;
+constexpr int kSizeCode = 3;
+constexpr int kDirectoryTrack = 1;
+
+// DirectoryEntry fields.
+constexpr int kStartOffset = 2;
+constexpr int kSizeOffset = 4;
+
+}  // namespace
+
+void reportError(Extraction& x, const char* what, const char* name, const char* reason) {
+  fprintf(x.err, "error: %s %s%s: %s\n", what, x.where, name, reason);
+  x.failed = true;
+}
+
+bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r, int n, int skip,
+                 int length) {
+  if (skip < 0 || length < 0 || skip > kSectorBufferSize - length) return false;
+  const int total = x.image.readSectors(track, c, h, r, n, x.sector, skip + length);
+  if (total == 0) return false;
+  // A run that came up short leaves earlier bytes in the buffer past `total`:
+  // they are not the item's, so only what was read goes into the file.
+  const size_t count = total > skip ? static_cast<size_t>(total - skip) : 0;
+
+  FILE* file = fopen(name, "wb");
+  if (file == nullptr) {
+    reportError(x, "cannot create", name, strerror(errno));
+    return false;
+  }
+  bool ok = fwrite(x.sector + skip, 1, count, file) == count;
+  int error = errno;
+  if (fclose(file) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    remove(name);
+    reportError(x, "cannot write", name, strerror(error));
+  }
+  return ok;
+}
+
+bool extractDiskA(Extraction& x, int index, bool makeSubdirectories) {
+  D88Image& image = x.image;
+  if (image.readSector(kDirectoryTrack, 0, 1, 1, kSizeCode, x.sector, 1) == 0) return true;
+  fputs(kDiskANotice, x.err);
+  image.setSectorRange(1, kSectorsPerTrack);
+  if (image.readSectors(kDirectoryTrack, 0, 1, 1, kSizeCode, x.directory, kDirectoryBufferSize) ==
+      0)
+    return false;
+
+  char subdirectory[16];
+  snprintf(subdirectory, sizeof subdirectory, "D%03d", index);
+  char where[20] = "";
+  bool writeItems = true;
+  bool entered = false;
+  if (makeSubdirectories) {
+    makeDirectory(subdirectory);  // an existing directory is reused
+    if (changeDirectory(subdirectory)) {
+      entered = true;
+      snprintf(where, sizeof where, "%s/", subdirectory);
+    } else {
+      // Items must not land in the starting directory instead: list, write nothing.
+      reportError(x, "cannot enter directory", subdirectory, directoryError());
+      writeItems = false;
+    }
+    fprintf(x.out, "\n[%s] -> %s\n", image.diskName(), subdirectory);
+  }
+  x.where = where;
+
+  for (int j = 0; j < kDirectoryEntries; ++j) {
+    const uint8_t* entry = x.directory + kDirectoryEntrySize * j;
+    if (entry[0] == 0) break;
+    const int start = le16(entry + kStartOffset);
+    const int size = le16(entry + kSizeOffset);
+    const int track = start / kSectorsPerTrack;
+    const int sector = start % kSectorsPerTrack + 1;
+    char name[8];
+    snprintf(name, sizeof name, "%03d", j);
+    fprintf(x.out, "%-3s  %04x (Tr.%02x Sc.%02x) SIZE:%04x\n", name, start, track, sector, size);
+    if (writeItems) extractItem(x, name, track, track / 2, track % 2, sector, kSizeCode, 0, size);
+  }
+
+  x.where = "";
+  if (entered && !changeDirectory("..")) {
+    reportError(x, "cannot leave directory", subdirectory, directoryError());
+  }
+  return true;
+}
