@@ -65,7 +65,10 @@ std::string console(const std::string& text) {
 
 Outcome runProgram(const std::vector<std::string>& args, const std::filesystem::path& cwd) {
   TempDir capture;
-  std::string command = quote(programPath());
+  // D88_TEST_WRAPPER runs the program under another, valgrind say.
+  const char* wrapper = std::getenv("D88_TEST_WRAPPER");
+  std::string command = wrapper != nullptr ? std::string(wrapper) + " " : "";
+  command += quote(programPath());
   for (const std::string& a : args) command += " " + quote(a);
   command += " >" + quote((capture.path() / "out").string());
   command += " 2>" + quote((capture.path() / "err").string());

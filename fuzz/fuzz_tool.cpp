@@ -1,0 +1,76 @@
+// Runs the whole tool on arbitrary bytes inside a fresh directory, with "-d"
+// when the first byte is odd, and checks that it wrote nothing outside that
+// directory, left the image as it was and came back to where it started.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "diskimage/d88_image.h"
+#include "tool/run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void check(bool ok, const char* what) {
+  if (!ok) {
+    fprintf(stderr, "fuzz_tool: %s\n", what);
+    abort();
+  }
+}
+
+const fs::path& base() {
+  static const fs::path dir = [] {
+    fs::path d = fs::temp_directory_path() / ("fuzz_tool_" + std::to_string(getpid()));
+    fs::remove_all(d);
+    fs::create_directories(d);
+    return d;
+  }();
+  return dir;
+}
+
+std::vector<uint8_t> readAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // libFuzzer reads its corpus by relative paths: come back to where it runs.
+  static const fs::path home = fs::current_path();
+  const fs::path image = base() / "image.d88";
+  const fs::path work = base() / "work";
+  const std::vector<uint8_t> bytes(data, data + size);
+  std::ofstream(image, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  fs::create_directory(work);
+  static FILE* sink = fopen("/dev/null", "w");
+
+  const std::string imagePath = image.string();
+  const char* argv[] = {"d88extract", imagePath.c_str(), "-d"};
+  const int argc = size > 0 && (data[0] & 1) ? 3 : 2;
+  fs::current_path(work);
+  {
+    D88Image reader;
+    const int status = run(reader, argc, argv, sink, sink);
+    check(status == 0, "a run on a writable directory ended with a failure");
+  }
+  check(fs::current_path() == work, "the run did not end in the directory it started in");
+  fs::current_path(home);
+
+  check(readAll(image) == bytes, "the image changed");
+  int entries = 0;
+  for (const auto& e : fs::directory_iterator(base())) {
+    (void)e;
+    ++entries;
+  }
+  check(entries == 2, "something was written outside the run's directory");
+  fs::remove_all(work);
+  return 0;
+}
