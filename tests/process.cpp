@@ -47,7 +47,12 @@ void inDirectory(const std::filesystem::path& cwd, F body) {
 }  // namespace
 
 std::string programPath() {
-  return D88EXTRACT_PATH;
+  std::string path = D88EXTRACT_PATH;
+#ifdef _WIN32
+  for (char& c : path)
+    if (c == '/') c = '\\';
+#endif
+  return path;
 }
 
 std::string console(const std::string& text) {
