@@ -36,7 +36,11 @@ D88Image::D88Image()
       diskOffset_(0),
       trackOffset_(),
       mediaType_(-1),
-      name_() {}
+      name_(),
+      windowStart_(0),
+      windowLength_(0),
+      windowAtEnd_(false),
+      window_() {}
 
 D88Image::~D88Image() {
   open(nullptr);
@@ -48,10 +52,13 @@ bool D88Image::open(const char* path) {
   diskCount_ = 0;
   currentDisk_ = -1;
   mediaType_ = -1;
+  dropWindow();
   if (path == nullptr) return true;
 
   file_ = fopen(path, "rb");
   if (file_ == nullptr) return false;
+  // The window is the buffer: reads go straight from the file into it.
+  setvbuf(file_, nullptr, _IONBF, 0);
 
   uint8_t header[kDiskHeaderSize];
   int64_t offset = 0;
@@ -82,6 +89,7 @@ bool D88Image::selectDisk(int index) {
   if (file_ == nullptr) return false;
   clearSelection();
   if (index < 0 || index >= diskCount_) return false;
+  dropWindow();  // read the header afresh, as the file may have changed
 
   uint8_t header[kDiskHeaderSize];
   if (readAt(diskStart_[index], header, kDiskHeaderSize) < kDiskHeaderSize) return false;
@@ -111,10 +119,39 @@ bool D88Image::trackPosition(int track, int64_t* position) const {
   return validOffset(*position);
 }
 
+void D88Image::dropWindow() {
+  windowStart_ = 0;
+  windowLength_ = 0;
+  windowAtEnd_ = false;
+}
+
+bool D88Image::fillWindow(int64_t position) {
+  dropWindow();
+  if (fseek(file_, static_cast<long>(position), SEEK_SET) != 0) return false;
+  const size_t got = fread(window_, 1, kWindowSize, file_);
+  windowStart_ = position;
+  windowLength_ = static_cast<int32_t>(got);
+  windowAtEnd_ = got < static_cast<size_t>(kWindowSize);  // the end of the file, or an error
+  return true;
+}
+
 int D88Image::readAt(int64_t position, uint8_t* buffer, int length) {
   if (!validOffset(position) || length <= 0) return 0;
-  if (fseek(file_, static_cast<long>(position), SEEK_SET) != 0) return 0;
-  return static_cast<int>(fread(buffer, 1, static_cast<size_t>(length), file_));
+  if (length > kWindowSize) {
+    // Larger than any read the format needs: straight from the file.
+    if (fseek(file_, static_cast<long>(position), SEEK_SET) != 0) return 0;
+    return static_cast<int>(fread(buffer, 1, static_cast<size_t>(length), file_));
+  }
+  const int64_t windowEnd = windowStart_ + windowLength_;
+  const bool inWindow = position >= windowStart_ && position + length <= windowEnd;
+  // A window that reaches the end of the file holds all there is past `position`.
+  const bool cutByEnd = windowAtEnd_ && position >= windowStart_ && position <= windowEnd;
+  if (!inWindow && !cutByEnd && !fillWindow(position)) return 0;
+  const int64_t available = windowStart_ + windowLength_ - position;
+  const int count = available < length ? static_cast<int>(available) : length;
+  if (count <= 0) return 0;
+  memcpy(buffer, window_ + (position - windowStart_), static_cast<size_t>(count));
+  return count;
 }
 
 int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLen) {

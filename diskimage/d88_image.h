@@ -26,6 +26,12 @@
 // signed 32-bit numbers, so images of up to 2^31 - 1 bytes are handled; every
 // position is computed in 64 bits and a position outside that range counts as
 // "not found". Nothing is allocated: the tables live inside the object.
+//
+// Every lookup walks its track from the first header, as the format demands;
+// to keep that cheap the reader holds a window of the file's bytes (the last
+// 64 KiB read) and serves headers and data from it, so a walk costs no system
+// call while it stays inside the window. The window is refilled when a read
+// falls outside it and dropped whenever a disk is selected.
 #ifndef DISKIMAGE_D88_IMAGE_H_
 #define DISKIMAGE_D88_IMAGE_H_
 
@@ -101,6 +107,9 @@ class D88Image {
   // Reads up to `length` bytes at absolute file position `position`; returns
   // the bytes read (0 for a position that cannot be a file offset).
   int readAt(int64_t position, uint8_t* buffer, int length);
+  // Loads the window from `position`; false when the file cannot be read there.
+  bool fillWindow(int64_t position);
+  void dropWindow();
   void clearSelection();
 
   FILE* file_;
@@ -114,6 +123,14 @@ class D88Image {
   int32_t trackOffset_[kMaxTracks];
   int32_t mediaType_;
   char name_[kNameLength + 1];
+
+  // Large enough for any sector's data (the data size is 16-bit) and a disk
+  // header, small enough that the reader stays a few pages.
+  static constexpr int kWindowSize = 64 * 1024;
+  int64_t windowStart_;   // file offset of window_[0]
+  int32_t windowLength_;  // valid bytes in window_
+  bool windowAtEnd_;      // the window ends at the end of the file
+  uint8_t window_[kWindowSize];
 };
 
 #endif  // DISKIMAGE_D88_IMAGE_H_

@@ -42,6 +42,8 @@ bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r
     reportError(x, "cannot create", name, strerror(errno));
     return false;
   }
+  // Unbuffered: the item goes out in one write.
+  setvbuf(file, nullptr, _IONBF, 0);
   bool ok = fwrite(x.sector + skip, 1, count, file) == count;
   int error = errno;
   if (fclose(file) != 0 && ok) {
