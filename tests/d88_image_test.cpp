@@ -219,9 +219,7 @@ TEST_F(ReaderTest, SectorIds) {
   EXPECT_EQ(image_.readSectorIds(1, ids, 16), 0);
 
   // A count of 0 does not end the listing; a header cut short does.
-  d.tracks[0].sectors[0].count = 0;
-  d.tracks[0].sectors[1].count = 0;
-  d.tracks[0].sectors[2].count = 0;
+  for (Sector& s : d.tracks[0].sectors) s.count = 0;
   Bytes image = build(d);
   open(image);
   EXPECT_EQ(image_.readSectorIds(0, ids, 16), 12);

@@ -107,39 +107,27 @@ TEST_F(Extraction, DirectoryShapes) {
 }
 
 TEST_F(Extraction, SubdirectorySwitch) {
-  const Disk first = diskA("ONE", {{10, 100}, {20, 200}});
-  const Disk second = diskA("TWO", {{30, 300}});
-  struct Case {
-    const char* what;
-    std::vector<std::string> extra;
-    Tree tree;
-  } cases[] = {
-      {"-d: the current directory, the later disk's 000 wins",
-       {"-d"},
-       {{"000", itemOf(second, 30, 300)}, {"001", itemOf(first, 20, 200)}}},
-      {"-D is not the switch", {"-D"}, {}},
-      {"-d as the second of three arguments", {"-d", "x"}, {}},
-  };
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  const Disk one = diskA("ONE", {{10, 100}, {20, 200}}), two = diskA("TWO", {{30, 300}});
+  const std::string listing1 =
+      "000  000a (Tr.02 Sc.01) SIZE:0064\n001  0014 (Tr.04 Sc.01) SIZE:00c8\n";
+  const std::string listing2 = "000  001e (Tr.06 Sc.01) SIZE:012c\n";
+  const Tree split{{"D000/", {}},
+                   {"D000/000", itemOf(one, 10, 100)},
+                   {"D000/001", itemOf(one, 20, 200)},
+                   {"D001/", {}},
+                   {"D001/000", itemOf(two, 30, 300)}};
+  const std::string splitOut = "\n[ONE] -> D000\n" + listing1 + "\n[TWO] -> D001\n" + listing2;
+  // "-d": all in the current directory, the later disk's 000 wins; "-d" only
+  // counts in lower case and as the last of exactly two arguments.
+  for (const auto& extra : std::vector<std::vector<std::string>>{{"-d"}, {"-D"}, {"-d", "x"}}) {
+    SCOPED_TRACE(extra.back());
     fresh();
-    runOn({first, second}, c.extra);
-    Tree tree = c.tree;
-    if (tree.empty()) {
-      tree = {{"D000/", {}},
-              {"D000/000", itemOf(first, 10, 100)},
-              {"D000/001", itemOf(first, 20, 200)},
-              {"D001/", {}},
-              {"D001/000", itemOf(second, 30, 300)}};
-    }
-    const bool flat = c.extra.size() == 1 && c.extra[0] == "-d";
-    const std::string listing =
-        "000  000a (Tr.02 Sc.01) SIZE:0064\n001  0014 (Tr.04 Sc.01) SIZE:00c8\n";
-    const std::string listing2 = "000  001e (Tr.06 Sc.01) SIZE:012c\n";
-    expect(
-        0,
-        flat ? listing + listing2 : "\n[ONE] -> D000\n" + listing + "\n[TWO] -> D001\n" + listing2,
-        kDiskA + kDiskA, tree);
+    runOn({one, two}, extra);
+    if (extra.size() == 1 && extra[0] == "-d")
+      expect(0, listing1 + listing2, kDiskA + kDiskA,
+             {{"000", itemOf(two, 30, 300)}, {"001", itemOf(one, 20, 200)}});
+    else
+      expect(0, splitOut, kDiskA + kDiskA, split);
   }
 }
 

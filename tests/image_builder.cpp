@@ -134,10 +134,6 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code ignored;
-  // Tests may leave read-only directories behind; make them removable first.
-  for (auto& e : std::filesystem::recursive_directory_iterator(path_, ignored))
-    std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path_, ignored);
 }
 

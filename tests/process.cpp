@@ -95,19 +95,22 @@ Outcome runProgram(const std::vector<std::string>& args, const std::filesystem::
   return o;
 }
 
-Outcome runInProcess(const std::vector<std::string>& args, const std::filesystem::path& cwd) {
+Outcome runInProcess(const std::vector<std::string>& args, const std::filesystem::path& cwd,
+                     FILE* given) {
   std::vector<const char*> argv{"d88extract"};
   for (const std::string& a : args) argv.push_back(a.c_str());
-  FILE* out = tmpfile();
+  FILE* out = given != nullptr ? given : tmpfile();
   FILE* err = tmpfile();
   Outcome o;
   inDirectory(cwd, [&] {
     D88Image image;
     o.status = run(image, static_cast<int>(argv.size()), argv.data(), out, err);
   });
-  o.out = slurp(out);
+  if (given == nullptr) {
+    o.out = slurp(out);
+    fclose(out);
+  }
   o.err = slurp(err);
-  fclose(out);
   fclose(err);
   return o;
 }

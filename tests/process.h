@@ -3,6 +3,7 @@
 #ifndef TESTS_PROCESS_H_
 #define TESTS_PROCESS_H_
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,8 +19,10 @@ struct Outcome {
 // Runs the d88extract program with `args` in directory `cwd`.
 Outcome runProgram(const std::vector<std::string>& args, const std::filesystem::path& cwd);
 
-// Calls run() with `args` (argv[0] is "d88extract") in directory `cwd`.
-Outcome runInProcess(const std::vector<std::string>& args, const std::filesystem::path& cwd);
+// Calls run() with `args` (argv[0] is "d88extract") in directory `cwd`;
+// standard output goes to `out` when given (and is not captured).
+Outcome runInProcess(const std::vector<std::string>& args, const std::filesystem::path& cwd,
+                     FILE* out = nullptr);
 
 // The program's path, as given to runProgram's command line and so as argv[0].
 std::string programPath();

@@ -48,3 +48,17 @@ TEST(Program, ArgumentsAndOpenFailure) {
     EXPECT_TRUE(readTree(cwd.path()).empty());
   }
 }
+
+#ifndef _WIN32
+TEST(Program, ListingThatCannotBeWrittenIsAFailure) {
+  TempDir dir;
+  const std::string image = dir.write("a.d88", build(diskA("A", {{10, 100}})));
+  FILE* full = fopen("/dev/full", "w");
+  const Outcome o = runInProcess({image}, dir.path(), full);
+  fclose(full);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err,
+            std::string("Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n") +
+                "error: cannot write standard output\n");
+}
+#endif

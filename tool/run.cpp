@@ -45,7 +45,7 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
     if (!extractDiskA(x, i, makeSubdirectories)) break;
     extractDiskB(x);
   }
-  if (fflush(out) != 0) {
+  if (fflush(out) != 0 || ferror(out)) {
     fputs("error: cannot write standard output\n", err);
     x.failed = true;
   }
