@@ -39,8 +39,7 @@ D88Image::D88Image()
       name_(),
       windowStart_(0),
       windowLength_(0),
-      windowAtEnd_(false),
-      window_() {}
+      windowAtEnd_(false) {}  // window_ is read only where it was filled
 
 D88Image::~D88Image() {
   open(nullptr);
@@ -137,11 +136,6 @@ bool D88Image::fillWindow(int64_t position) {
 
 int D88Image::readAt(int64_t position, uint8_t* buffer, int length) {
   if (!validOffset(position) || length <= 0) return 0;
-  if (length > kWindowSize) {
-    // Larger than any read the format needs: straight from the file.
-    if (fseek(file_, static_cast<long>(position), SEEK_SET) != 0) return 0;
-    return static_cast<int>(fread(buffer, 1, static_cast<size_t>(length), file_));
-  }
   const int64_t windowEnd = windowStart_ + windowLength_;
   const bool inWindow = position >= windowStart_ && position + length <= windowEnd;
   // A window that reaches the end of the file holds all there is past `position`.

@@ -104,8 +104,10 @@ class D88Image {
 
  private:
   bool trackPosition(int track, int64_t* position) const;
-  // Reads up to `length` bytes at absolute file position `position`; returns
-  // the bytes read (0 for a position that cannot be a file offset).
+  // Reads up to `length` bytes at absolute file position `position` through
+  // the window; returns the bytes read (0 for a position that cannot be a
+  // file offset). Every read of the format fits the window: a disk header, a
+  // sector header, or sector data (at most 65,535 bytes).
   int readAt(int64_t position, uint8_t* buffer, int length);
   // Loads the window from `position`; false when the file cannot be read there.
   bool fillWindow(int64_t position);

@@ -1,6 +1,6 @@
 #include "tool/run.h"
 
-#include <string_view>
+#include <cstring>
 
 #include "diskimage/d88_image.h"
 #include "tool/extraction.h"
@@ -31,7 +31,7 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
     return finish(image, 1);
   }
   // "-d" counts only as the second of exactly two arguments.
-  if (arguments == 2 && std::string_view(argv[2]) == "-d") makeSubdirectories = false;
+  if (arguments == 2 && strcmp(argv[2], "-d") == 0) makeSubdirectories = false;
 
   if (!image.open(argv[1])) {
     fputs(kOpenFailure, err);
