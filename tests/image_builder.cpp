@@ -66,13 +66,10 @@ Bytes build(const std::vector<Disk>& disks) {
   return out;
 }
 
-uint8_t fill(int track, int r, int i) {
-  return static_cast<uint8_t>((track * 31 + r * 7 + i * 3 + (i >> 8)) ^ (i >> 5));
-}
-
 Bytes sectorData(int track, int r, int size) {
   Bytes b(static_cast<size_t>(size));
-  for (int i = 0; i < size; ++i) b[i] = fill(track, r, i);
+  for (int i = 0; i < size; ++i)
+    b[i] = static_cast<uint8_t>((track * 31 + r * 7 + i * 3 + (i >> 8)) ^ (i >> 5));
   return b;
 }
 

@@ -45,11 +45,10 @@ inline Bytes operator+(Bytes a, const Bytes& b) {
 Bytes build(const Disk& disk);
 Bytes build(const std::vector<Disk>& disks);
 
-// Deterministic filler: byte i of sector (track, r), so any run can be checked.
-uint8_t fill(int track, int r, int i);
+// Deterministic filler for sector (track, r), so any run can be checked.
 Bytes sectorData(int track, int r, int size);
 
-// A track of sectors r = 1..sectors, all of size code n, filled with fill().
+// A track of sectors r = 1..sectors, all of size code n, filled by sectorData().
 Track track(int index, int sectors, int n);
 
 // A Disk A: `tracks` tracks of five 1,024-byte sectors; the directory of

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "diskimage/d88_image.h"
 #include "tests/image_builder.h"
@@ -16,19 +14,9 @@
 namespace d88test {
 namespace {
 
-std::string slurp(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string slurp(FILE* f) {
-  std::string s;
-  rewind(f);
-  char chunk[4096];
-  for (size_t got; (got = fread(chunk, 1, sizeof chunk, f)) > 0;) s.append(chunk, got);
-  return s;
+std::string text(const std::filesystem::path& p) {
+  const Bytes b = readFile(p);
+  return std::string(b.begin(), b.end());
 }
 
 std::string quote(const std::string& s) {
@@ -90,8 +78,8 @@ Outcome runProgram(const std::vector<std::string>& args, const std::filesystem::
     o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
 #endif
   });
-  o.out = slurp(capture.path() / "out");
-  o.err = slurp(capture.path() / "err");
+  o.out = text(capture.path() / "out");
+  o.err = text(capture.path() / "err");
   return o;
 }
 
@@ -99,19 +87,18 @@ Outcome runInProcess(const std::vector<std::string>& args, const std::filesystem
                      FILE* given) {
   std::vector<const char*> argv{"d88extract"};
   for (const std::string& a : args) argv.push_back(a.c_str());
-  FILE* out = given != nullptr ? given : tmpfile();
-  FILE* err = tmpfile();
+  TempDir capture;
+  FILE* out = given != nullptr ? given : fopen((capture.path() / "out").string().c_str(), "wb");
+  FILE* err = fopen((capture.path() / "err").string().c_str(), "wb");
   Outcome o;
   inDirectory(cwd, [&] {
     D88Image image;
     o.status = run(image, static_cast<int>(argv.size()), argv.data(), out, err);
   });
-  if (given == nullptr) {
-    o.out = slurp(out);
-    fclose(out);
-  }
-  o.err = slurp(err);
+  if (given == nullptr) fclose(out);
   fclose(err);
+  o.out = text(capture.path() / "out");
+  o.err = text(capture.path() / "err");
   return o;
 }
 
