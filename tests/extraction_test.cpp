@@ -11,8 +11,8 @@ using Tree = std::map<std::string, Bytes>;
 
 namespace {
 
-const std::string kDiskA = "Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
-const std::string kDiskB = "Disk B \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
+const std::string& kDiskA = kDiskANotice;
+const std::string& kDiskB = kDiskBNotice;
 const std::string kCutting =
     "cutting ... DRIVER\ncutting ... MUS00\ncutting ... MUS01\ncutting ... MUS02\n"
     "cutting ... MUS03\ncutting ... MUS04\ncutting ... MUS05\n";
@@ -186,6 +186,12 @@ TEST_F(Extraction, UnreadableDirectoryEndsTheRun) {
   shortDirectory.tracks[1].sectors.push_back(a.tracks[1].sectors[0]);
   runOn({shortDirectory, diskA("LATER", {{12, 64}})}, {}, true);
   expect(0, "", console(kDiskA), {});
+
+  // An earlier failure is not forgotten by the early end: status 1.
+  fresh();
+  std::ofstream(cwd() / "D000") << "x";
+  runOn({diskA("", {}), shortDirectory});
+  EXPECT_EQ(outcome_.status, 1);
 }
 
 TEST_F(Extraction, WriteFailuresAreReportedAndTheRunGoesOn) {

@@ -27,6 +27,16 @@ Outcome runInProcess(const std::vector<std::string>& args, const std::filesystem
 // The program's path, as given to runProgram's command line and so as argv[0].
 std::string programPath();
 
+// The tool's Shift_JIS messages, as the bytes expected on standard error.
+// "Disk A を認識しました.\n", "Disk B を認識しました.\n", "ファイルをオープンできません.\n"
+inline const std::string kDiskANotice =
+    "Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
+inline const std::string kDiskBNotice =
+    "Disk B \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
+inline const std::string kOpenFailure =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB"
+    "\x82\xDC\x82\xB9\x82\xF1.\n";
+
 // Console text as the host writes it: "\n" becomes "\r\n" on Windows.
 std::string console(const std::string& text);
 

@@ -21,8 +21,6 @@ extern "C" FILE* __wrap_fopen(const char* path, const char* mode) {
 
 namespace {
 
-const std::string kNotice = "Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
-
 // Items 000 (track 7, sectors 1 and 2) and 001 (track 9, sector 1).
 Disk base() {
   return diskA("BAD", {{0x23, 0x600}, {0x2d, 0x400}}, 12);

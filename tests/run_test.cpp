@@ -7,11 +7,6 @@ using namespace d88test;
 
 namespace {
 
-// "ファイルをオープンできません.\n"
-const std::string kOpenFailure =
-    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB"
-    "\x82\xDC\x82\xB9\x82\xF1.\n";
-
 std::string usage(const std::string& program) {
   return "Usage: " + program + " [d88file]\n       -d : not make sub directory\n";
 }
@@ -57,8 +52,6 @@ TEST(Program, ListingThatCannotBeWrittenIsAFailure) {
   const Outcome o = runInProcess({image}, dir.path(), full);
   fclose(full);
   EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err,
-            std::string("Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n") +
-                "error: cannot write standard output\n");
+  EXPECT_EQ(o.err, kDiskANotice + "error: cannot write standard output\n");
 }
 #endif
