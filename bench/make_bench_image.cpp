@@ -15,8 +15,8 @@ int main(int argc, char** argv) {
   const int disks = atoi(argv[2]);
   std::vector<d88test::Entry> entries;
   for (int j = 0; j < 64; ++j) entries.push_back({10 + (j * 97) % 700, 65535 - (j * 1031) % 32768});
-  const d88test::Bytes a = d88test::build(d88test::diskA("BENCH A", entries, 164));
-  const d88test::Bytes b = d88test::build(d88test::diskB("BENCH B"));
+  const d88test::Bytes a = d88test::build({d88test::diskA("BENCH A", entries, 164)});
+  const d88test::Bytes b = d88test::build({d88test::diskB("BENCH B")});
 
   FILE* f = fopen(argv[1], "wb");
   bool ok = f != nullptr;

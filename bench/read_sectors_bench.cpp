@@ -12,7 +12,7 @@ namespace {
 
 const std::string& imagePath() {
   static const std::string path = [] {
-    const d88test::Bytes image = d88test::build(d88test::diskA("BENCH", {}, 164));
+    const d88test::Bytes image = d88test::build({d88test::diskA("BENCH", {}, 164)});
     const std::string p =
         (std::filesystem::temp_directory_path() / "read_sectors_bench.d88").string();
     std::ofstream(p, std::ios::binary)

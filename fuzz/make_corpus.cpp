@@ -2,6 +2,7 @@
 // Disk B and mixed images made with the test-image builder.
 // Usage: make_corpus DIRECTORY
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include "tests/image_builder.h"
@@ -36,17 +37,18 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir);
 
   const Disk a = diskA("A", {{3, 0x500}, {9, 0x800}, {0x30, 0x400}, {19, 0}}, 4);
-  save(dir, "disk_a.d88", build(a));
-  save(dir, "disk_b.d88", build(smallDiskB()));
+  save(dir, "disk_a.d88", build({a}));
+  save(dir, "disk_b.d88", build({smallDiskB()}));
 
   Disk both = smallDiskB();
   both.tracks.push_back(a.tracks[1]);
   both.tracks.back().sectors.resize(1);
   both.tracks.back().sectors[0].data.resize(600);
-  save(dir, "both.d88", build(both));
+  save(dir, "both.d88", build({both}));
 
-  Disk plain{"PLAIN", 0x10, {}, {}, {track(0, 4, 1)}};
-  save(dir, "several.d88", build({plain, a, smallDiskB(), Disk{"LAST", 0, 0, {}, {}}}));
+  Disk plain{"PLAIN", {track(0, 4, 1)}};
+  plain.mediaType = 0x10;
+  save(dir, "several.d88", build({plain, a, smallDiskB(), Disk{"LAST", {}, 0}}));
 
   // Sectors in interleaved order, a duplicate ID, and a sector of another size.
   Disk odd = a;
@@ -57,6 +59,6 @@ int main(int argc, char** argv) {
   odd.tracks[2].sectors.push_back(odd.tracks[2].sectors[0]);
   odd.tracks[3].sectors[0].n = 1;
   odd.tracks[3].sectors[0].data.resize(256);
-  save(dir, "odd_order.d88", build(odd));
+  save(dir, "odd_order.d88", build({odd}));
   return 0;
 }

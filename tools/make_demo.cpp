@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     snprintf(item, sizeof item, "%03d", static_cast<int>(j));
     writeText(a, entries[j].first, entries[j].second, item);
   }
-  d88test::Disk other{"DATA DISK", 0x00, {}, {}, {}};
+  d88test::Disk other{"DATA DISK"};
   for (int t = 0; t < 4; ++t) other.tracks.push_back(d88test::track(t, 16, 1));
 
   const Bytes image = d88test::build({a, d88test::diskB("DEMO DISK B"), other});

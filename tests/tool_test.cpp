@@ -1,0 +1,312 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+
+#include "diskimage/d88_image.h"
+#include "tests/image_builder.h"
+#include "tool/run.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+using namespace d88test;
+namespace fs = std::filesystem;
+using Tree = std::map<std::string, Bytes>;
+
+// Every fopen of the test process passes through here (linked with
+// --wrap=fopen), so a run can check how the tool opened the image.
+std::vector<std::pair<std::string, std::string>> opened;
+extern "C" FILE* __real_fopen(const char* path, const char* mode);
+extern "C" FILE* __wrap_fopen(const char* path, const char* mode) {
+  opened.emplace_back(path, mode);
+  return __real_fopen(path, mode);
+}
+
+namespace {
+
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
+// "Disk A を認識しました.\n", "Disk B を認識しました.\n", "ファイルをオープンできません.\n"
+const std::string kDiskA = "Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
+const std::string kDiskB = "Disk B \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
+const std::string kOpenFailure =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB"
+    "\x82\xDC\x82\xB9\x82\xF1.\n";
+const std::string kCutting =
+    "cutting ... DRIVER\ncutting ... MUS00\ncutting ... MUS01\ncutting ... MUS02\n"
+    "cutting ... MUS03\ncutting ... MUS04\ncutting ... MUS05\n";
+
+// Console text as the host writes it: every "\n" is "\r\n" on Windows.
+std::string console(const std::string& text) {
+  std::string s;
+  for (char c : text) s += c == '\n' && kWindows ? "\r\n" : std::string(1, c);
+  return s;
+}
+
+Bytes readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// Everything below `root`: files with their bytes, directories with a trailing '/'.
+Tree readTree(const fs::path& root) {
+  Tree tree;
+  for (auto& e : fs::recursive_directory_iterator(root)) {
+    const std::string name = fs::relative(e.path(), root).generic_string();
+    tree[e.is_directory() ? name + "/" : name] = e.is_directory() ? Bytes() : readFile(e.path());
+  }
+  return tree;
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+  Tree tree;  // what the run left in its directory
+};
+
+// Runs the tool with `args`, where "@" stands for `image`, in a directory of
+// its own beside the image, after `prepare` has put there what it wants: the
+// built program when `asProcess`, otherwise run() in this process. Standard
+// output goes to `outPath` instead of being captured when one is given.
+// Checks what must hold for every run: the image is unchanged and was opened
+// only for reading, and nothing appeared outside the run's directory.
+Outcome runOn(const Bytes& image, std::vector<std::string> args = {"@"}, bool asProcess = false,
+              const std::function<void(const fs::path&)>& prepare = nullptr,
+              std::string outPath = "") {
+  const fs::path parent =
+      fs::temp_directory_path() / ("d88test-" + std::to_string(std::random_device()()));
+  fs::create_directories(parent / "run");
+  const std::string path = (parent / "image.d88").string(), err = (parent / "err").string();
+  const std::string out = outPath.empty() ? (parent / "out").string() : outPath;
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+  if (prepare) prepare(parent / "run");
+  for (std::string& a : args) a = a == "@" ? path : a;
+  opened.clear();
+  const fs::path saved = fs::current_path();
+  fs::current_path(parent / "run");
+  Outcome o;
+  if (asProcess) {
+    // D88_TEST_WRAPPER runs the program under another, valgrind say.
+    std::string command = std::getenv("D88_TEST_WRAPPER") ? std::getenv("D88_TEST_WRAPPER") : "";
+    command += " \"" D88EXTRACT_PATH "\"";
+    for (const std::string& a : args) command += " \"" + a + "\"";
+    command += " >\"" + out + "\" 2>\"" + err + "\"";
+    fflush(nullptr);
+#ifdef _WIN32
+    o.status = std::system(("\"" + command + "\"").c_str());  // cmd strips one pair of quotes
+#else
+    const int raw = std::system(command.c_str());
+    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+#endif
+  } else {
+    std::vector<const char*> argv{"d88extract"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    FILE* outFile = fopen(out.c_str(), "w");  // text mode, as the console streams are
+    FILE* errFile = fopen(err.c_str(), "w");
+    D88Image reader;
+    o.status = run(reader, int(argv.size()), argv.data(), outFile, errFile);
+    fclose(outFile);
+    fclose(errFile);
+  }
+  fs::current_path(saved);
+  for (const auto& [name, mode] : opened) EXPECT_TRUE(name != path || mode == "rb") << mode;
+  EXPECT_EQ(readFile(path), image);
+  o.tree = readTree(parent / "run");
+  // Beside run/ only the image and the captured output.
+  EXPECT_EQ(readTree(parent).size(), o.tree.size() + (outPath.empty() ? 4 : 3));
+  const Bytes outBytes = outPath.empty() ? readFile(out) : Bytes(), errBytes = readFile(err);
+  o.out.assign(outBytes.begin(), outBytes.end());
+  o.err.assign(errBytes.begin(), errBytes.end());
+  fs::remove_all(parent);
+  return o;
+}
+
+void expect(const Outcome& o, int status, const std::string& out, const std::string& err,
+            const Tree& tree) {
+  EXPECT_EQ(o.status, status);
+  EXPECT_EQ(o.out, console(out));
+  EXPECT_EQ(o.err, console(err));
+  EXPECT_EQ(o.tree, tree);
+}
+
+// The union of two trees; where both hold a name, the left one's file.
+Tree operator+(Tree a, Tree b) {
+  a.merge(b);
+  return a;
+}
+
+// The files of a Disk A with `entries`, its items in `dir` ("D000/", or ""
+// with -d). An item whose run reads nothing leaves no file.
+Tree itemsA(const Disk& a, const std::vector<Entry>& entries, const std::string& dir = "D000/") {
+  Tree tree;
+  if (!dir.empty()) tree[dir] = {};
+  for (size_t j = 0; j < entries.size(); ++j) {
+    const Bytes item = run(a, entries[j].first / 5, entries[j].first % 5 + 1, 5, entries[j].second);
+    if (!item.empty()) tree[dir + (j < 10 ? "00" : "0") + std::to_string(j)] = item;
+  }
+  return tree;
+}
+Tree itemsB(const Disk& b) {
+  Tree tree{{"DRIVER", run(b, 0, 2, 16, 1536)}};
+  for (int k = 0; k < 6; ++k) tree["MUS0" + std::to_string(k)] = run(b, 30 + k, 1, 16, 4096);
+  if (tree["MUS01"].empty()) tree.erase("MUS01");
+  return tree;
+}
+
+const Disk kPlain{"PLAIN", {track(0, 16, 1)}};
+
+}  // namespace
+
+TEST(Tool, CommandLine) {
+  const std::string usage =
+      "Usage: " D88EXTRACT_PATH " [d88file]\n       -d : not make sub directory\n";
+  expect(runOn({}, {}, true), 1, "", usage, {});
+  expect(runOn({}, {"@", "-d", "x", "y"}, true), 1, "", usage, {});
+  expect(runOn({}, {"missing.d88", "-d"}, true), 1, "", kOpenFailure, {});
+  expect(runOn({}, {"@"}, true), 0, "", "", {});                // an empty image
+  expect(runOn({}, {"@", "x", "y"}, true), 0, "", "", {});      // a third argument is ignored
+  expect(runOn(build({kPlain}), {"@"}, true), 0, "", "", {});   // a disk of neither kind
+  expect(runOn(Bytes(3000, 'x'), {"@"}, true), 0, "", "", {});  // not an image at all
+}
+
+TEST(Tool, DiskA) {
+  const std::vector<Entry> entries = {
+      {0x23, 0x600},   // 000: the listing's worked example
+      {9, 0xc00},      // 001: sector 5 of head 1, on to cylinder 1
+      {3, 0xa00},      // 002: head 0 on to head 1
+      {0x30, 0},       // 003: size 0: listed, no file
+      {0x320, 0x400},  // 004: first sector missing: listed, no file
+      {198, 0x0c01},   // 005: runs off the last track: the whole sectors read
+  };
+  const Disk a = diskA("GAME DISK 1", entries);
+  expect(runOn(build({kPlain, a}), {"@"}, true), 0,
+         "\n[GAME DISK 1] -> D001\n"
+         "000  0023 (Tr.07 Sc.01) SIZE:0600\n"
+         "001  0009 (Tr.01 Sc.05) SIZE:0c00\n"
+         "002  0003 (Tr.00 Sc.04) SIZE:0a00\n"
+         "003  0030 (Tr.09 Sc.04) SIZE:0000\n"
+         "004  0320 (Tr.a0 Sc.01) SIZE:0400\n"
+         "005  00c6 (Tr.27 Sc.04) SIZE:0c01\n",
+         kDiskA, itemsA(a, entries, "D001/"));
+  std::vector<Entry> full;  // 64 entries, no end marker
+  for (int j = 0; j < 64; ++j) full.push_back({10 + j, 16});
+  EXPECT_EQ(runOn(build({diskA("FULL", full)})).tree, itemsA(a, full));
+  expect(runOn(build({diskA("EMPTY", {})})), 0, "\n[EMPTY] -> D000\n", kDiskA, {{"D000/", {}}});
+
+  // Every Disk A holds the same sector data but for its directory, so `a`
+  // tells the items of the next ones too.
+  // "-d": all here, the later disk's 000 wins; "-d" counts only in lower
+  // case, as the last of exactly two arguments.
+  const std::vector<Entry> first = {{10, 100}, {20, 200}}, second = {{30, 300}};
+  const Bytes image = build({diskA("ONE", first), diskA("TWO", second)});
+  const std::string one = "000  000a (Tr.02 Sc.01) SIZE:0064\n001  0014 (Tr.04 Sc.01) SIZE:00c8\n";
+  const std::string two = "000  001e (Tr.06 Sc.01) SIZE:012c\n";
+  expect(runOn(image, {"@", "-d"}), 0, one + two, kDiskA + kDiskA,
+         itemsA(a, second, "") + itemsA(a, first, ""));
+  for (const auto& args : std::vector<std::vector<std::string>>{{"@", "-D"}, {"@", "-d", "x"}})
+    expect(runOn(image, args), 0, "\n[ONE] -> D000\n" + one + "\n[TWO] -> D001\n" + two,
+           kDiskA + kDiskA, itemsA(a, first) + itemsA(a, second, "D001/"));
+}
+
+TEST(Tool, DiskB) {
+  Disk b = diskB("MUSIC"), noTrack31 = diskB("MUSIC");
+  noTrack31.tracks.erase(noTrack31.tracks.begin() + 31);
+  expect(runOn(build({b}), {"@"}, true), 0, kCutting, kDiskB, itemsB(b));
+  expect(runOn(build({noTrack31})), 0, kCutting, kDiskB, itemsB(noTrack31));
+
+  // A disk that is both: its Disk A items in its subdirectory, its Disk B items here.
+  const Disk a = diskA("", {{12, 64}});
+  Disk both = b;
+  both.tracks[1].sectors.push_back(a.tracks[1].sectors[0]);
+  both.tracks[2] = a.tracks[2];
+  expect(runOn(build({both})), 0,
+         "\n[MUSIC] -> D000\n000  000c (Tr.02 Sc.03) SIZE:0040\n" + kCutting, kDiskA + kDiskB,
+         itemsB(b) + itemsA(a, {{12, 64}}));
+
+  // Not a Disk B: the signature wrong in its last byte; a signature sector
+  // too short while the buffer holds the signature from an earlier disk's item.
+  Disk wrong = b, shortSector = b, carrier = diskA("CARRIER", {{12, 1024}});
+  wrong.tracks[0].sectors[15].data[255] ^= 1;
+  std::copy_n(kSignature, 16, carrier.tracks[2].sectors[2].data.begin() + 240);
+  shortSector.tracks[0].sectors[15].dataSize = 200;
+  expect(runOn(build({wrong, carrier, shortSector})), 0,
+         "\n[CARRIER] -> D001\n000  000c (Tr.02 Sc.03) SIZE:0400\n", kDiskA,
+         itemsA(carrier, {{12, 1024}}, "D001/"));
+
+  // A directory sector of 300 bytes: recognised, then the run ends, status 0.
+  Disk shortDirectory = both;
+  shortDirectory.tracks[1].sectors.back().data.resize(300);
+  expect(runOn(build({shortDirectory, a}), {"@"}, true), 0, "", kDiskA, {});
+}
+
+TEST(Tool, FailuresAreReportedAndTheRunGoesOn) {
+  const std::vector<Entry> entries = {{10, 100}, {20, 200}, {30, 300}};
+  const Disk a = diskA("A", entries), b = diskB("B");
+  const std::string out =
+      "\n[A] -> D000\n000  000a (Tr.02 Sc.01) SIZE:0064\n001  0014 (Tr.04 Sc.01) SIZE:00c8\n"
+      "002  001e (Tr.06 Sc.01) SIZE:012c\n" +
+      kCutting;
+  // The reasons are the system's: the C runtime's for files, the Windows
+  // API's for directories on Windows.
+  const std::string isDirectory = kWindows ? "Permission denied" : "Is a directory";
+  const std::string notDirectory = kWindows ? "Directory name invalid." : "Not a directory";
+  // 000 is taken by a directory; 001 is a link to a full disk, failing on close.
+  Tree left = itemsA(a, entries) + itemsB(b);
+  left.erase("D000/000");
+  left["D000/000/"] = {};
+  std::string err = kDiskA + "error: cannot create D000/000: " + isDirectory + "\n";
+  if (!kWindows) {
+    left.erase("D000/001");
+    err += "error: cannot write D000/001: No space left on device\n";
+  }
+  expect(runOn(build({a, b}), {"@"}, true,
+               [](const fs::path& dir) {
+                 fs::create_directories(dir / "D000" / "000");
+                 if (!kWindows) fs::create_symlink("/dev/full", dir / "D000" / "001");
+               }),
+         1, out, err + kDiskB, left);
+
+  // A plain file named D000: listed, nothing written, no step above the
+  // start; and the failure is not forgotten by an early end after it.
+  const auto fileD000 = [](const fs::path& dir) { std::ofstream(dir / "D000") << "x"; };
+  expect(runOn(build({a, b}), {"@"}, false, fileD000), 1, out,
+         kDiskA + "error: cannot enter directory D000: " + notDirectory + "\n" + kDiskB,
+         itemsB(b) + Tree{{"D000", {'x'}}});
+  Disk shortDirectory = diskA("", {});
+  shortDirectory.tracks[1].sectors[0].data.resize(300);
+  EXPECT_EQ(runOn(build({a, shortDirectory}), {"@"}, false, fileD000).status, 1);
+  // Standard output cannot be written.
+  if (!kWindows)
+    expect(runOn(build({a}), {"@"}, false, nullptr, "/dev/full"), 1, "",
+           kDiskA + "error: cannot write standard output\n", itemsA(a, entries));
+}
+
+TEST(Tool, ImageCutAtEveryLength) {
+  // Cutting an image never adds bytes: every file left is a prefix of the
+  // same file from the whole image, and nothing else appears.
+  Disk b = diskB("B");
+  b.tracks = {b.tracks[0], track(30, 16, 1)};
+  const Bytes image = build({diskA("A", {{3, 0x500}, {9, 0x800}}, 4), b});
+  const Tree whole = runOn(image).tree;
+  ASSERT_EQ(whole.size(), 5u);  // D000/, 000, 001, DRIVER, MUS00
+  for (size_t length = 0; length < image.size(); length += 37) {
+    const Outcome o = runOn(Bytes(image.begin(), image.begin() + length));
+    EXPECT_EQ(o.status, 0);
+    for (const auto& [name, bytes] : o.tree) {
+      ASSERT_TRUE(whole.count(name)) << name;
+      const Bytes& all = whole.at(name);
+      EXPECT_TRUE(bytes.size() <= all.size() && std::equal(bytes.begin(), bytes.end(), all.begin()))
+          << name << " cut at " << length;
+    }
+  }
+}
