@@ -1,5 +1,6 @@
 #include "diskimage/d88_image.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "diskimage/little_endian.h"
@@ -39,7 +40,8 @@ D88Image::D88Image()
       name_(),
       windowStart_(0),
       windowLength_(0),
-      windowAtEnd_(false) {}  // window_ is read only where it was filled
+      windowAtEnd_(false),
+      readError_(0) {}  // window_ is read only where it was filled
 
 D88Image::~D88Image() {
   open(nullptr);
@@ -51,6 +53,7 @@ bool D88Image::open(const char* path) {
   diskCount_ = 0;
   currentDisk_ = -1;
   mediaType_ = -1;
+  readError_ = 0;
   dropWindow();
   if (path == nullptr) return true;
 
@@ -58,6 +61,11 @@ bool D88Image::open(const char* path) {
   if (file_ == nullptr) return false;
   // The window is the buffer: reads go straight from the file into it.
   setvbuf(file_, nullptr, _IONBF, 0);
+  // A stream that cannot be positioned (a pipe) is read from a copy.
+  if (fseek(file_, 0, SEEK_SET) != 0 && !readFromCopy()) {
+    open(nullptr);
+    return false;
+  }
 
   uint8_t header[kDiskHeaderSize];
   int64_t offset = 0;
@@ -69,6 +77,29 @@ bool D88Image::open(const char* path) {
     offset += le32(header + kDiskSizeOffset);
     ++diskCount_;
   }
+  if (readError_ == 0) return true;
+  // A file whose headers cannot be read (a directory, a failing device) is no image.
+  open(nullptr);
+  return false;
+}
+
+bool D88Image::readFromCopy() {
+  FILE* copy = tmpfile();
+  if (copy == nullptr) return false;
+  setvbuf(copy, nullptr, _IONBF, 0);
+  int64_t total = 0;
+  size_t got = kWindowSize;
+  // Bytes past the largest offset the tables can hold would never be read.
+  while (got == kWindowSize && total <= kMaxFileOffset) {
+    got = fread(window_, 1, kWindowSize, file_);
+    if (fwrite(window_, 1, got, copy) != got || (got < kWindowSize && !feof(file_))) {
+      fclose(copy);
+      return false;
+    }
+    total += static_cast<int64_t>(got);
+  }
+  fclose(file_);
+  file_ = copy;
   return true;
 }
 
@@ -126,11 +157,18 @@ void D88Image::dropWindow() {
 
 bool D88Image::fillWindow(int64_t position) {
   dropWindow();
-  if (fseek(file_, static_cast<long>(position), SEEK_SET) != 0) return false;
-  const size_t got = fread(window_, 1, kWindowSize, file_);
+  // After a failed read nothing more is read: what follows could not be trusted.
+  if (readError_ != 0) return false;
+  const bool placed = fseek(file_, static_cast<long>(position), SEEK_SET) == 0;
+  const size_t got = placed ? fread(window_, 1, kWindowSize, file_) : 0;
+  // A short read is the end of the file, unless the stream says otherwise.
+  if (!placed || (got < static_cast<size_t>(kWindowSize) && !feof(file_))) {
+    readError_ = errno != 0 ? errno : EIO;
+    return false;
+  }
   windowStart_ = position;
   windowLength_ = static_cast<int32_t>(got);
-  windowAtEnd_ = got < static_cast<size_t>(kWindowSize);  // the end of the file, or an error
+  windowAtEnd_ = got < static_cast<size_t>(kWindowSize);
   return true;
 }
 

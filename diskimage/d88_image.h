@@ -54,8 +54,10 @@ class D88Image {
 
   // With a path: closes any open file, opens `path` for binary reading and
   // walks the disk headers to build the disk table (at most 64 disks; a disk
-  // size of 0 finds the same header again until the table is full). Returns
-  // false only when the file cannot be opened; a file with no complete header
+  // size of 0 finds the same header again until the table is full). A stream
+  // that cannot be positioned (a pipe) is first copied into an unnamed
+  // temporary file and read from there. Returns false when the file cannot be
+  // opened, copied or read (a directory, say); a file with no complete header
   // gives true with diskCount() 0.
   // With nullptr: closes the file, if any, and returns true.
   bool open(const char* path);
@@ -77,6 +79,12 @@ class D88Image {
   // empty when nothing is selected.
   const char* diskName() const { return name_; }
   int mediaType() const { return mediaType_; }
+
+  // The system's error number of the first read since open() that failed for
+  // another reason than the end of the file; 0 while none has. From that
+  // failure on, every read of the file finds nothing, so no answer is made of
+  // bytes that may be wrong.
+  int readError() const { return readError_; }
 
   // Sector numbers of a track for runs: readSectors() steps from `last` to
   // `first` of the next track. Not checked; kept across selectDisk().
@@ -111,6 +119,9 @@ class D88Image {
   int readAt(int64_t position, uint8_t* buffer, int length);
   // Loads the window from `position`; false when the file cannot be read there.
   bool fillWindow(int64_t position);
+  // Replaces the open stream by a temporary copy of what it holds, up to the
+  // largest offset the tables can hold; false when the copy failed.
+  bool readFromCopy();
   void dropWindow();
   void clearSelection();
 
@@ -132,6 +143,7 @@ class D88Image {
   int64_t windowStart_;   // file offset of window_[0]
   int32_t windowLength_;  // valid bytes in window_
   bool windowAtEnd_;      // the window ends at the end of the file
+  int readError_;         // see readError()
   uint8_t window_[kWindowSize];
 };
 
