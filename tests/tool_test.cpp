@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +14,9 @@
 
 #ifndef _WIN32
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
 #endif
 
 using namespace d88test;
@@ -25,6 +30,17 @@ extern "C" FILE* __real_fopen(const char* path, const char* mode);
 extern "C" FILE* __wrap_fopen(const char* path, const char* mode) {
   opened.emplace_back(path, mode);
   return __real_fopen(path, mode);
+}
+
+// Reads of the image at file offsets in [failReads[0], failReads[1]) fail, as
+// on a failing disk.
+long failReads[2] = {0, 0};
+extern "C" size_t __real_fread(void* data, size_t size, size_t count, FILE* file);
+extern "C" size_t __wrap_fread(void* data, size_t size, size_t count, FILE* file) {
+  const long at = ftell(file);
+  if (at < failReads[0] || at >= failReads[1]) return __real_fread(data, size, count, file);
+  errno = EIO;
+  return 0;
 }
 
 namespace {
@@ -61,7 +77,7 @@ Bytes readFile(const fs::path& path) {
 Tree readTree(const fs::path& root) {
   Tree tree;
   for (auto& e : fs::recursive_directory_iterator(root)) {
-    const std::string name = fs::relative(e.path(), root).generic_string();
+    const std::string name = e.path().lexically_relative(root).generic_string();
     tree[e.is_directory() ? name + "/" : name] = e.is_directory() ? Bytes() : readFile(e.path());
   }
   return tree;
@@ -173,6 +189,7 @@ TEST(Tool, CommandLine) {
   expect(runOn({}, {}, true), 1, "", usage, {});
   expect(runOn({}, {"@", "-d", "x", "y"}, true), 1, "", usage, {});
   expect(runOn({}, {"missing.d88", "-d"}, true), 1, "", kOpenFailure, {});
+  expect(runOn({}, {"."}, true), 1, "", kOpenFailure, {});      // a directory is no image
   expect(runOn({}, {"@"}, true), 0, "", "", {});                // an empty image
   expect(runOn({}, {"@", "x", "y"}, true), 0, "", "", {});      // a third argument is ignored
   expect(runOn(build({kPlain}), {"@"}, true), 0, "", "", {});   // a disk of neither kind
@@ -243,10 +260,11 @@ TEST(Tool, DiskB) {
          "\n[CARRIER] -> D001\n000  000c (Tr.02 Sc.03) SIZE:0400\n", kDiskA,
          itemsA(carrier, {{12, 1024}}, "D001/"));
 
-  // A directory sector of 300 bytes: recognised, then the run ends, status 0.
+  // A directory sector of 300 bytes: recognised, then the run ends, and says so.
   Disk shortDirectory = both;
   shortDirectory.tracks[1].sectors.back().data.resize(300);
-  expect(runOn(build({shortDirectory, a}), {"@"}, true), 0, "", kDiskA, {});
+  expect(runOn(build({shortDirectory, a}), {"@"}, true), 1, "",
+         kDiskA + "error: cannot read the directory of disk 000\n", {});
 }
 
 TEST(Tool, FailuresAreReportedAndTheRunGoesOn) {
@@ -276,15 +294,11 @@ TEST(Tool, FailuresAreReportedAndTheRunGoesOn) {
                }),
          1, out, err + kDiskB, left);
 
-  // A plain file named D000: listed, nothing written, no step above the
-  // start; and the failure is not forgotten by an early end after it.
-  const auto fileD000 = [](const fs::path& dir) { std::ofstream(dir / "D000") << "x"; };
-  expect(runOn(build({a, b}), {"@"}, false, fileD000), 1, out,
-         kDiskA + "error: cannot enter directory D000: " + notDirectory + "\n" + kDiskB,
+  // A plain file named D000: listed, nothing written, no step above the start.
+  expect(runOn(build({a, b}), {"@"}, false,
+               [](const fs::path& dir) { std::ofstream(dir / "D000") << "x"; }),
+         1, out, kDiskA + "error: cannot enter directory D000: " + notDirectory + "\n" + kDiskB,
          itemsB(b) + Tree{{"D000", {'x'}}});
-  Disk shortDirectory = diskA("", {});
-  shortDirectory.tracks[1].sectors[0].data.resize(300);
-  EXPECT_EQ(runOn(build({a, shortDirectory}), {"@"}, false, fileD000).status, 1);
   // Standard output cannot be written.
   if (!kWindows)
     expect(runOn(build({a}), {"@"}, false, nullptr, "/dev/full"), 1, "",
@@ -301,7 +315,7 @@ TEST(Tool, ImageCutAtEveryLength) {
   ASSERT_EQ(whole.size(), 5u);  // D000/, 000, 001, DRIVER, MUS00
   for (size_t length = 0; length < image.size(); length += 37) {
     const Outcome o = runOn(Bytes(image.begin(), image.begin() + length));
-    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.status, o.err.find("cannot read the directory") == std::string::npos ? 0 : 1);
     for (const auto& [name, bytes] : o.tree) {
       ASSERT_TRUE(whole.count(name)) << name;
       const Bytes& all = whole.at(name);
@@ -309,4 +323,66 @@ TEST(Tool, ImageCutAtEveryLength) {
           << name << " cut at " << length;
     }
   }
+}
+
+TEST(Tool, TheImageIsNeverWrittenAndTheRunEndsWhereItStarted) {
+  const std::vector<Entry> entries = {{10, 100}, {100, 200}};
+  const Disk a = diskA("A", entries), b = diskB("B");
+  const Bytes image = build({a, b});
+  const std::string listing =
+      "000  000a (Tr.02 Sc.01) SIZE:0064\n001  0064 (Tr.14 Sc.01) SIZE:00c8\n";
+  // The image under the name of an item (on Windows in other letters).
+  const auto imageAs = [](std::string name) {
+    return [name](const fs::path& dir) { fs::create_hard_link(dir / "../image.d88", dir / name); };
+  };
+  const std::string driver = kWindows ? "driver" : "DRIVER";
+  expect(runOn(image, {driver}, true, imageAs(driver)), 1, "\n[A] -> D000\n" + listing + kCutting,
+         kDiskA + kDiskB + "error: cannot write DRIVER: it is the image being read\n",
+         itemsA(a, entries) + Tree{{driver, image}} + itemsB(b));
+  expect(runOn(build({a}), {"000", "-d"}, false, imageAs("000")), 1, listing,
+         kDiskA + "error: cannot write 000: it is the image being read\n",
+         Tree{{"000", build({a})}} + itemsA(a, entries, ""));
+#ifndef _WIN32
+  // D000 links elsewhere: it is entered, and the run comes back to where it started.
+  expect(runOn(image, {"@"}, false,
+               [](const fs::path& dir) {
+                 fs::create_directories(dir / "else/deep");
+                 fs::create_directory_symlink("else/deep", dir / "D000");
+               }),
+         0, "\n[A] -> D000\n" + listing + kCutting, kDiskA + kDiskB,
+         Tree{{"D000/", {}}, {"else/", {}}} + itemsA(a, entries, "else/deep/") + itemsB(b));
+  // A pipe is read once into a temporary copy: the same files as from the file.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::thread feed([&] {
+    EXPECT_EQ(write(fds[1], image.data(), image.size()), ssize_t(image.size()));
+    close(fds[1]);
+  });
+  expect(runOn(image, {"/dev/fd/" + std::to_string(fds[0])}), 0,
+         "\n[A] -> D000\n" + listing + kCutting, kDiskA + kDiskB, itemsA(a, entries) + itemsB(b));
+  signal(SIGPIPE, SIG_IGN);  // a run that left the pipe unread fails the write, not the test
+  close(fds[0]);
+  feed.join();
+  // A read fails part way (track 20): what came before stays, the run ends and says why.
+  failReads[0] = 688 + 20 * 5 * (16 + 1024);
+  failReads[1] = failReads[0] + 5 * (16 + 1024);
+  expect(runOn(build({a}), {"image"}, false, imageAs("image")), 1, "\n[A] -> D000\n" + listing,
+         kDiskA + "error: cannot read image: Input/output error\n",
+         Tree{{"D000/", {}}, {"image", build({a})}} + itemsA(a, {{10, 100}}));
+  failReads[0] = failReads[1] = 0;
+  // A start directory that may not be written: the reason told is the true
+  // one. Root may write anywhere, so there the program runs as nobody.
+  const std::string wrapper = getenv("D88_TEST_WRAPPER") ? getenv("D88_TEST_WRAPPER") : "";
+  setenv("D88_TEST_WRAPPER", geteuid() ? "" : "setpriv --reuid=65534 --regid=65534 --clear-groups",
+         1);
+  expect(runOn(build({a}), {"@"}, true,
+               [](const fs::path& dir) {
+                 fs::permissions(
+                     dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                     fs::perm_options::remove);
+               }),
+         1, "\n[A] -> D000\n" + listing,
+         kDiskA + "error: cannot create directory D000: Permission denied\n", {});
+  setenv("D88_TEST_WRAPPER", wrapper.c_str(), 1);
+#endif
 }

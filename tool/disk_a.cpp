@@ -32,11 +32,18 @@ bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r
                  int length) {
   if (skip < 0 || length < 0 || skip > kSectorBufferSize - length) return false;
   const int total = x.image.readSectors(track, c, h, r, n, x.sector, skip + length);
-  if (total == 0) return false;
+  // A run cut short by a read error may not stand for the item: write nothing.
+  if (total == 0 || x.image.readError() != 0) return false;
   // A run that came up short leaves earlier bytes in the buffer past `total`:
   // they are not the item's, so only what was read goes into the file.
   const size_t count = total > skip ? static_cast<size_t>(total - skip) : 0;
 
+  FileIdentity identity;
+  if (x.imageKnown && fileIdentity(name, &identity) && identity.volume == x.imageIdentity.volume &&
+      identity.file == x.imageIdentity.file) {
+    reportError(x, "cannot write", name, "it is the image being read");
+    return false;
+  }
   FILE* file = fopen(name, "wb");
   if (file == nullptr) {
     reportError(x, "cannot create", name, strerror(errno));
@@ -63,8 +70,13 @@ bool extractDiskA(Extraction& x, int index, bool makeSubdirectories) {
   fputs(kDiskANotice, x.err);
   image.setSectorRange(1, kSectorsPerTrack);
   if (image.readSectors(kDirectoryTrack, 0, 1, 1, kSizeCode, x.directory, kDirectoryBufferSize) ==
-      0)
+      0) {
+    if (image.readError() == 0) {
+      fprintf(x.err, "error: cannot read the directory of disk %03d\n", index);
+      x.failed = true;
+    }
     return false;
+  }
 
   char subdirectory[16];
   snprintf(subdirectory, sizeof subdirectory, "D%03d", index);
@@ -72,20 +84,22 @@ bool extractDiskA(Extraction& x, int index, bool makeSubdirectories) {
   bool writeItems = true;
   bool entered = false;
   if (makeSubdirectories) {
-    makeDirectory(subdirectory);  // an existing directory is reused
-    if (changeDirectory(subdirectory)) {
+    // Items must not land in the starting directory instead: when the
+    // subdirectory cannot be made or entered, list, and write nothing.
+    if (!makeDirectory(subdirectory)) {  // an existing directory is reused
+      reportError(x, "cannot create directory", subdirectory, directoryError());
+    } else if (!holdStartDirectory() || !changeDirectory(subdirectory)) {
+      reportError(x, "cannot enter directory", subdirectory, directoryError());
+    } else {
       entered = true;
       snprintf(where, sizeof where, "%s/", subdirectory);
-    } else {
-      // Items must not land in the starting directory instead: list, write nothing.
-      reportError(x, "cannot enter directory", subdirectory, directoryError());
-      writeItems = false;
     }
+    writeItems = entered;
     fprintf(x.out, "\n[%s] -> %s\n", image.diskName(), subdirectory);
   }
   x.where = where;
 
-  for (int j = 0; j < kDirectoryEntries; ++j) {
+  for (int j = 0; j < kDirectoryEntries && image.readError() == 0; ++j) {
     const uint8_t* entry = x.directory + kDirectoryEntrySize * j;
     if (entry[0] == 0) break;
     const int start = le16(entry + kStartOffset);
@@ -99,8 +113,10 @@ bool extractDiskA(Extraction& x, int index, bool makeSubdirectories) {
   }
 
   x.where = "";
-  if (entered && !changeDirectory("..")) {
+  // Anything written after a failed return would land in the wrong place.
+  if (entered && !returnToStartDirectory()) {
     reportError(x, "cannot leave directory", subdirectory, directoryError());
+    return false;
   }
   return true;
 }

@@ -36,7 +36,7 @@ void extractDiskB(Extraction& x) {
 
   fputs("cutting ... DRIVER\n", x.out);
   extractItem(x, "DRIVER", 0, 0, 0, 2, kSizeCode, 0, kDriverLength);
-  for (int k = 0; k < kMusicItems; ++k) {
+  for (int k = 0; k < kMusicItems && x.image.readError() == 0; ++k) {
     char name[8];
     snprintf(name, sizeof name, "MUS%02d", k);
     fprintf(x.out, "cutting ... %s\n", name);

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "tool/platform_dir.h"
+
 class D88Image;
 
 // The sector buffer: every recognition read and item read lands here. The
@@ -24,7 +26,9 @@ struct Extraction {
   uint8_t* sector;     // kSectorBufferSize bytes
   uint8_t* directory;  // kDirectoryBufferSize bytes
   const char* where;   // prefix naming the current directory in messages: "" or "D000/"
-  bool failed;         // an item or directory could not be written: the run ends with 1
+  bool failed;         // something could not be read or written: the run ends with 1
+  bool imageKnown;     // imageIdentity holds the image's identity
+  FileIdentity imageIdentity;
 };
 
 // Writes one error line "error: WHAT WHERE+NAME: REASON" and marks the run failed.
@@ -34,19 +38,22 @@ void reportError(Extraction& x, const char* what, const char* name, const char* 
 // index `track` and writes bytes skip .. skip + length - 1 of it to the file
 // `name` in the current directory. Only bytes read from the image are written:
 // a run that comes up short gives a shorter file. Returns false, creating no
-// file, when the run read nothing or the file could not be written in full
-// (reported, and no partial file is left).
+// file, when the run read nothing or met a read error, when `name` is the
+// image itself (reported: the image is never written), or when the file could
+// not be written in full (reported, and no partial file is left).
 bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r, int n, int skip,
                  int length);
 
 // The Disk A step for disk `index`: recognition, listing and items, in
 // subdirectory "D%03d" of the index unless !makeSubdirectories. Returns false
 // when the run must end at once: the disk was recognised but its directory
-// cannot be read.
+// cannot be read, or the step could not come back to the directory it
+// started in (both reported, unless the cause is a read error of the image,
+// which the run reports).
 bool extractDiskA(Extraction& x, int index, bool makeSubdirectories);
 
 // The Disk B step: recognition by signature, then DRIVER and MUS00..MUS05 in
-// the current directory.
+// the current directory. Stops at a read error of the image.
 void extractDiskB(Extraction& x);
 
 #endif  // TOOL_EXTRACTION_H_

@@ -5,6 +5,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,28 +29,74 @@ bool remember(bool ok) {
   lastError[end] = '\0';
   return false;
 }
+
+// The longest path Windows can hold, in UTF-16 units.
+constexpr DWORD kMaxPath = 32768;
+wchar_t startDirectory[kMaxPath];
 #else
 bool remember(bool ok) {
   if (!ok) snprintf(lastError, sizeof lastError, "%s", strerror(errno));
   return ok;
 }
+
+int startDirectory = -1;
 #endif
 
 }  // namespace
 
 #ifdef _WIN32
 bool makeDirectory(const char* name) {
-  return remember(CreateDirectoryA(name, nullptr) != 0);
+  return remember(CreateDirectoryA(name, nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS);
+}
+bool holdStartDirectory() {
+  const DWORD length = GetCurrentDirectoryW(kMaxPath, startDirectory);
+  return remember(length > 0 && length < kMaxPath);
 }
 bool changeDirectory(const char* name) {
   return remember(SetCurrentDirectoryA(name) != 0);
 }
+bool returnToStartDirectory() {
+  return remember(SetCurrentDirectoryW(startDirectory) != 0);
+}
+bool fileIdentity(const char* path, FileIdentity* identity) {
+  // No access asked for: the handle only answers what file it is.
+  const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = GetFileInformationByHandle(file, &info) != 0;
+  CloseHandle(file);
+  if (!ok) return false;
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
 #else
 bool makeDirectory(const char* name) {
-  return remember(mkdir(name, 0777) == 0);
+  return remember(mkdir(name, 0777) == 0 || errno == EEXIST);
+}
+bool holdStartDirectory() {
+  if (startDirectory >= 0) close(startDirectory);
+    // O_PATH, where there is one, needs no permission to read the directory.
+#ifdef O_PATH
+  startDirectory = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+  startDirectory = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+  return remember(startDirectory >= 0);
 }
 bool changeDirectory(const char* name) {
   return remember(chdir(name) == 0);
+}
+bool returnToStartDirectory() {
+  return remember(fchdir(startDirectory) == 0);
+}
+bool fileIdentity(const char* path, FileIdentity* identity) {
+  struct stat status;
+  if (stat(path, &status) != 0) return false;
+  identity->volume = static_cast<uint64_t>(status.st_dev);
+  identity->file = static_cast<uint64_t>(status.st_ino);
+  return true;
 }
 #endif
 

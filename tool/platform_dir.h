@@ -1,16 +1,38 @@
-// Directory calls of the host: the one place that differs between POSIX and
-// Windows.
+// Directory and file calls of the host: the one place that differs between
+// POSIX and Windows.
 #ifndef TOOL_PLATFORM_DIR_H_
 #define TOOL_PLATFORM_DIR_H_
 
-// Creates directory `name` in the current directory. False when it could not
-// be created, an existing directory of that name included.
+#include <cstdint>
+
+// Creates directory `name` in the current directory. True when it was made,
+// or when something of that name exists already (entering it tells whether
+// it is a directory); false with the system's reason otherwise.
 bool makeDirectory(const char* name);
 
-// Makes `name` (relative, ".." included) the current directory.
+// Takes a handle to the current directory, the one returnToStartDirectory()
+// comes back to, dropping any handle taken before.
+bool holdStartDirectory();
+
+// Makes `name` (relative) the current directory.
 bool changeDirectory(const char* name);
+
+// Makes the directory held by holdStartDirectory() the current one again,
+// whatever links led away from it (never by "..").
+bool returnToStartDirectory();
 
 // The system's reason for the last failed call above.
 const char* directoryError();
+
+// What tells one file from another on the host, whatever names lead to it:
+// device and inode, or volume serial number and file index.
+struct FileIdentity {
+  uint64_t volume;
+  uint64_t file;
+};
+
+// The identity of the file `path` names, following links; false when there is
+// no such file or it cannot be looked at.
+bool fileIdentity(const char* path, FileIdentity* identity);
 
 #endif  // TOOL_PLATFORM_DIR_H_

@@ -37,13 +37,20 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
     fputs(kOpenFailure, err);
     return finish(image, 1);
   }
-  Extraction x{image, out, err, sectorBuffer, directoryBuffer, "", false};
+  Extraction x{image, out, err, sectorBuffer, directoryBuffer, "", false, false, {}};
+  // Item files are checked against the image, so that it is never written.
+  x.imageKnown = fileIdentity(argv[1], &x.imageIdentity);
   const int count = image.diskCount();
-  for (int i = 0; i < count; ++i) {
+  for (int i = 0; i < count && image.readError() == 0; ++i) {
     image.selectDisk(i);
     // A Disk A whose directory cannot be read ends the whole run.
     if (!extractDiskA(x, i, makeSubdirectories)) break;
     extractDiskB(x);
+  }
+  // What was extracted before a read error stays; the rest of the image is not trusted.
+  if (image.readError() != 0) {
+    fprintf(err, "error: cannot read %s: %s\n", argv[1], strerror(image.readError()));
+    x.failed = true;
   }
   if (fflush(out) != 0 || ferror(out)) {
     fputs("error: cannot write standard output\n", err);
