@@ -152,10 +152,12 @@ TEST(Reader, SectorIds) {
   EXPECT_EQ(reader.readSectorIds(1, ids, 16), 0);
   open(reader, Bytes(image.begin(), image.end() - 32 - 8));
   EXPECT_EQ(reader.readSectorIds(0, ids, 16), 8);
+  open(reader, build({Disk{"", {track(0, 2, 1), track(1, 2, 1)}}}));  // the count ends it
+  EXPECT_EQ(reader.readSectorIds(0, ids, 16), 8);
 }
 
 TEST(Reader, SectorRuns) {
-  Disk d{"", {track(0, 17, 1), track(1, 5, 1), track(2, 5, 1), track(3, 5, 1)}};
+  Disk d{"", {track(0, 17, 1), track(1, 5, 1), track(2, 5, 1), track(3, 5, 1), track(4, 5, 0)}};
   d.tracks[3].sectors.erase(d.tracks[3].sectors.begin() + 2);
   D88Image reader;
   open(reader, build({d}));
@@ -175,5 +177,6 @@ TEST(Reader, SectorRuns) {
   EXPECT_EQ(runOf({1, 0, 1, 4, 1}, 0), 0);
   EXPECT_EQ(runOf({2, 1, 0, 6, 1}, 600), 0);     // a missing first sector
   EXPECT_EQ(runOf({3, 1, 1, 1, 1}, 1024), 512);  // a missing third sector
+  EXPECT_EQ(runOf({4, 2, 0, 1, 0}, 200), 200);   // size code 0: sectors of 128 bytes
   EXPECT_EQ(runOf({1, 0, 1, 1, 24}, 600) + runOf({1, 0, 1, 1, -1}, 600), 0);  // no such size
 }
