@@ -77,8 +77,10 @@ bool D88Image::open(const char* path) {
     offset += le32(header + kDiskSizeOffset);
     ++diskCount_;
   }
-  if (readError_ == 0) return true;
-  // A file whose headers cannot be read (a directory, a failing device) is no image.
+  // A file whose first header cannot be read (a directory, a failing device)
+  // is no image; a later header that cannot be read is a read error, with
+  // its reason, like any other.
+  if (readError_ == 0 || diskCount_ > 0) return true;
   open(nullptr);
   return false;
 }

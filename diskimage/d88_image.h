@@ -57,8 +57,9 @@ class D88Image {
   // size of 0 finds the same header again until the table is full). A stream
   // that cannot be positioned (a pipe) is first copied into an unnamed
   // temporary file and read from there. Returns false when the file cannot be
-  // opened, copied or read (a directory, say); a file with no complete header
-  // gives true with diskCount() 0.
+  // opened or copied, or its first header cannot be read (a directory, say);
+  // a file with no complete header gives true with diskCount() 0. A later
+  // header that cannot be read gives true with readError() set.
   // With nullptr: closes the file, if any, and returns true.
   bool open(const char* path);
 

@@ -401,6 +401,11 @@ TEST(Tool, TheImageIsNeverWrittenAndTheRunEndsWhereItStarted) {
   expect(runOn(build({a}), {"image"}, false, imageAs("image")), 1, "\n[A] -> D000\n" + listing,
          kDiskA + "error: cannot read image: Input/output error\n",
          Tree{{"D000/", {}}, {"image", build({a})}} + itemsA(a, {{10, 100}}));
+  // A later disk header cannot be read: a read error with its reason, not the open failure.
+  failReads[0] = long(build({a}).size());
+  failReads[1] = failReads[0] + 1;
+  expect(runOn(image, {"image"}, false, imageAs("image")), 1, "",
+         "error: cannot read image: Input/output error\n", Tree{{"image", image}});
   failReads[0] = failReads[1] = 0;
   // A start directory that may not be written: the reason told is the true
   // one. Root may write anywhere, so there the program runs as nobody.
