@@ -61,11 +61,9 @@ bool D88Image::open(const char* path) {
   if (file_ == nullptr) return false;
   // The window is the buffer: reads go straight from the file into it.
   setvbuf(file_, nullptr, _IONBF, 0);
-  // A stream that cannot be positioned (a pipe) is read from a copy.
-  if (fseek(file_, 0, SEEK_SET) != 0 && !readFromCopy()) {
-    open(nullptr);
-    return false;
-  }
+  // A stream that cannot be positioned (a pipe) is read from a copy; a copy
+  // that fails is a read error, told with its reason.
+  if (fseek(file_, 0, SEEK_SET) != 0 && !readFromCopy()) return true;
 
   uint8_t header[kDiskHeaderSize];
   int64_t offset = 0;
@@ -85,9 +83,14 @@ bool D88Image::open(const char* path) {
   return false;
 }
 
+bool D88Image::failRead() {
+  readError_ = errno != 0 ? errno : EIO;
+  return false;
+}
+
 bool D88Image::readFromCopy() {
   FILE* copy = tmpfile();
-  if (copy == nullptr) return false;
+  if (copy == nullptr) return failRead();
   setvbuf(copy, nullptr, _IONBF, 0);
   int64_t total = 0;
   size_t got = kWindowSize;
@@ -95,6 +98,7 @@ bool D88Image::readFromCopy() {
   while (got == kWindowSize && total <= kMaxFileOffset) {
     got = fread(window_, 1, kWindowSize, file_);
     if (fwrite(window_, 1, got, copy) != got || (got < kWindowSize && !feof(file_))) {
+      failRead();
       fclose(copy);
       return false;
     }
@@ -164,10 +168,7 @@ bool D88Image::fillWindow(int64_t position) {
   const bool placed = fseek(file_, static_cast<long>(position), SEEK_SET) == 0;
   const size_t got = placed ? fread(window_, 1, kWindowSize, file_) : 0;
   // A short read is the end of the file, unless the stream says otherwise.
-  if (!placed || (got < static_cast<size_t>(kWindowSize) && !feof(file_))) {
-    readError_ = errno != 0 ? errno : EIO;
-    return false;
-  }
+  if (!placed || (got < static_cast<size_t>(kWindowSize) && !feof(file_))) return failRead();
   windowStart_ = position;
   windowLength_ = static_cast<int32_t>(got);
   windowAtEnd_ = got < static_cast<size_t>(kWindowSize);

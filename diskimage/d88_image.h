@@ -57,9 +57,9 @@ class D88Image {
   // size of 0 finds the same header again until the table is full). A stream
   // that cannot be positioned (a pipe) is first copied into an unnamed
   // temporary file and read from there. Returns false when the file cannot be
-  // opened or copied, or its first header cannot be read (a directory, say);
-  // a file with no complete header gives true with diskCount() 0. A later
-  // header that cannot be read gives true with readError() set.
+  // opened or its first header cannot be read (a directory, say); a file with
+  // no complete header gives true with diskCount() 0. A copy that fails, or a
+  // later header that cannot be read, gives true with readError() set.
   // With nullptr: closes the file, if any, and returns true.
   bool open(const char* path);
 
@@ -123,6 +123,8 @@ class D88Image {
   // Replaces the open stream by a temporary copy of what it holds, up to the
   // largest offset the tables can hold; false when the copy failed.
   bool readFromCopy();
+  // Keeps the reason of a read that failed (see readError()); returns false.
+  bool failRead();
   void dropWindow();
   void clearSelection();
 

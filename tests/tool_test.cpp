@@ -374,6 +374,12 @@ TEST(Tool, TheImageIsNeverWrittenAndTheRunEndsWhereItStarted) {
   expect(runOn(build({a}), {"000", "-d"}, false, imageAs("000")), 1, listing,
          kDiskA + "error: cannot write 000: it is the image being read\n",
          Tree{{"000", build({a})}} + itemsA(a, entries, ""));
+  // Standard output goes to a file of an item's name: neither is garbled.
+  const std::string printed = console("\n[A] -> D000\n" + listing + kCutting);
+  left = itemsA(a, entries) + itemsB(b);
+  left["DRIVER"] = Bytes(printed.begin(), printed.end());
+  expect(runOn(image, {"@"}, false, nullptr, "DRIVER"), 1, "",
+         kDiskA + kDiskB + "error: cannot write DRIVER: it is the standard output\n", left);
 #ifndef _WIN32
   // D000 links elsewhere: it is entered, and the run comes back to where it started.
   expect(runOn(image, {"@"}, false,
@@ -395,6 +401,13 @@ TEST(Tool, TheImageIsNeverWrittenAndTheRunEndsWhereItStarted) {
   signal(SIGPIPE, SIG_IGN);  // a run that left the pipe unread fails the write, not the test
   close(fds[0]);
   feed.join();
+  // A pipe that cannot be read (ftell fails on a pipe): the reason is told.
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[1]);
+  const std::string fd = "/dev/fd/" + std::to_string(fds[0]);
+  failReads[0] = -1;
+  expect(runOn(image, {fd}), 1, "", "error: cannot read " + fd + ": Input/output error\n", {});
+  close(fds[0]);
   // A read fails part way (track 20): what came before stays, the run ends and says why.
   failReads[0] = 688 + 20 * 5 * (16 + 1024);
   failReads[1] = failReads[0] + 5 * (16 + 1024);

@@ -39,10 +39,11 @@ bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r
   const size_t count = total > skip ? static_cast<size_t>(total - skip) : 0;
 
   FileIdentity identity;
-  if (x.imageKnown && fileIdentity(name, &identity) && identity.volume == x.imageIdentity.volume &&
-      identity.file == x.imageIdentity.file) {
-    reportError(x, "cannot write", name, "it is the image being read");
-    return false;
+  for (int i = 0; i < x.keptCount && fileIdentity(name, &identity); ++i) {
+    if (identity.volume == x.kept[i].volume && identity.file == x.kept[i].file) {
+      reportError(x, "cannot write", name, x.keptBecause[i]);
+      return false;
+    }
   }
   FILE* file = fopen(name, "wb");
   if (file == nullptr) {

@@ -27,8 +27,11 @@ struct Extraction {
   uint8_t* directory;  // kDirectoryBufferSize bytes
   const char* where;   // prefix naming the current directory in messages: "" or "D000/"
   bool failed;         // something could not be read or written: the run ends with 1
-  bool imageKnown;     // imageIdentity holds the image's identity
-  FileIdentity imageIdentity;
+  // Files no item may be written over, and why: the image, and the files
+  // standard output and standard error go to.
+  FileIdentity kept[3];
+  const char* keptBecause[3];
+  int keptCount;
 };
 
 // Writes one error line "error: WHAT WHERE+NAME: REASON" and marks the run failed.
@@ -38,9 +41,10 @@ void reportError(Extraction& x, const char* what, const char* name, const char* 
 // index `track` and writes bytes skip .. skip + length - 1 of it to the file
 // `name` in the current directory. Only bytes read from the image are written:
 // a run that comes up short gives a shorter file. Returns false, creating no
-// file, when the run read nothing or met a read error, when `name` is the
-// image itself (reported: the image is never written), or when the file could
-// not be written in full (reported, and no partial file is left).
+// file, when the run read nothing or met a read error, when `name` is one of
+// the kept files (reported: the image is never written, nor an output stream),
+// or when the file could not be written in full (reported, and no partial
+// file is left).
 bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r, int n, int skip,
                  int length);
 

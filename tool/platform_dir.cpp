@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -30,6 +31,14 @@ bool remember(bool ok) {
   return false;
 }
 
+bool handleIdentity(HANDLE file, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(file, &info) == 0) return false;
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
 // The longest path Windows can hold, in UTF-16 units.
 constexpr DWORD kMaxPath = 32768;
 wchar_t startDirectory[kMaxPath];
@@ -40,6 +49,10 @@ bool remember(bool ok) {
 }
 
 int startDirectory = -1;
+
+FileIdentity identityOf(const struct stat& status) {
+  return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+}
 #endif
 
 }  // namespace
@@ -63,21 +76,21 @@ bool fileIdentity(const char* path, FileIdentity* identity) {
   const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  const bool ok = GetFileInformationByHandle(file, &info) != 0;
+  const bool ok = handleIdentity(file, identity);
   CloseHandle(file);
-  if (!ok) return false;
-  identity->volume = info.dwVolumeSerialNumber;
-  identity->file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  return true;
+  return ok;
+}
+bool streamIdentity(FILE* stream, FileIdentity* identity) {
+  const intptr_t handle = _get_osfhandle(_fileno(stream));
+  return handle != -1 && handleIdentity(reinterpret_cast<HANDLE>(handle), identity);
 }
 #else
 bool makeDirectory(const char* name) {
   return remember(mkdir(name, 0777) == 0 || errno == EEXIST);
 }
+// O_PATH, where there is one, needs no permission to read the directory.
 bool holdStartDirectory() {
   if (startDirectory >= 0) close(startDirectory);
-    // O_PATH, where there is one, needs no permission to read the directory.
 #ifdef O_PATH
   startDirectory = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
 #else
@@ -94,8 +107,13 @@ bool returnToStartDirectory() {
 bool fileIdentity(const char* path, FileIdentity* identity) {
   struct stat status;
   if (stat(path, &status) != 0) return false;
-  identity->volume = static_cast<uint64_t>(status.st_dev);
-  identity->file = static_cast<uint64_t>(status.st_ino);
+  *identity = identityOf(status);
+  return true;
+}
+bool streamIdentity(FILE* stream, FileIdentity* identity) {
+  struct stat status;
+  if (fstat(fileno(stream), &status) != 0) return false;
+  *identity = identityOf(status);
   return true;
 }
 #endif

@@ -4,6 +4,7 @@
 #define TOOL_PLATFORM_DIR_H_
 
 #include <cstdint>
+#include <cstdio>
 
 // Creates directory `name` in the current directory. True when it was made,
 // or when something of that name exists already (entering it tells whether
@@ -34,5 +35,9 @@ struct FileIdentity {
 // The identity of the file `path` names, following links; false when there is
 // no such file or it cannot be looked at.
 bool fileIdentity(const char* path, FileIdentity* identity);
+
+// The identity of the file `stream` reads or writes; false when it is none
+// that can be looked at (a console on Windows, say).
+bool streamIdentity(FILE* stream, FileIdentity* identity);
 
 #endif  // TOOL_PLATFORM_DIR_H_

@@ -37,9 +37,17 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
     fputs(kOpenFailure, err);
     return finish(image, 1);
   }
-  Extraction x{image, out, err, sectorBuffer, directoryBuffer, "", false, false, {}};
-  // Item files are checked against the image, so that it is never written.
-  x.imageKnown = fileIdentity(argv[1], &x.imageIdentity);
+  Extraction x{image, out, err, sectorBuffer, directoryBuffer, "", false, {}, {}, 0};
+  // Item files are checked against these, so that none is written over.
+  if (fileIdentity(argv[1], &x.kept[x.keptCount])) {
+    x.keptBecause[x.keptCount++] = "it is the image being read";
+  }
+  if (streamIdentity(out, &x.kept[x.keptCount])) {
+    x.keptBecause[x.keptCount++] = "it is the standard output";
+  }
+  if (streamIdentity(err, &x.kept[x.keptCount])) {
+    x.keptBecause[x.keptCount++] = "it is the standard error";
+  }
   const int count = image.diskCount();
   for (int i = 0; i < count && image.readError() == 0; ++i) {
     image.selectDisk(i);
