@@ -107,7 +107,7 @@ bool extractDiskA(Extraction& x, int index, bool makeSubdirectories) {
     const int size = le16(entry + kSizeOffset);
     const int track = start / kSectorsPerTrack;
     const int sector = start % kSectorsPerTrack + 1;
-    char name[8];
+    char name[12];  // room for any int, as the compiler asks
     snprintf(name, sizeof name, "%03d", j);
     fprintf(x.out, "%-3s  %04x (Tr.%02x Sc.%02x) SIZE:%04x\n", name, start, track, sector, size);
     if (writeItems) extractItem(x, name, track, track / 2, track % 2, sector, kSizeCode, 0, size);

@@ -37,7 +37,7 @@ void extractDiskB(Extraction& x) {
   fputs("cutting ... DRIVER\n", x.out);
   extractItem(x, "DRIVER", 0, 0, 0, 2, kSizeCode, 0, kDriverLength);
   for (int k = 0; k < kMusicItems && x.image.readError() == 0; ++k) {
-    char name[8];
+    char name[16];  // room for any int, as the compiler asks
     snprintf(name, sizeof name, "MUS%02d", k);
     fprintf(x.out, "cutting ... %s\n", name);
     const int track = kMusicTrack + k;
