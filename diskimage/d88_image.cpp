@@ -48,19 +48,25 @@ D88Image::~D88Image() {
 }
 
 bool D88Image::open(const char* path) {
+  if (path == nullptr) {
+    openStream(nullptr);
+    return true;
+  }
+  FILE* file = fopen(path, "rb");
+  // The window is the buffer: reads go straight from the file into it.
+  if (file != nullptr) setvbuf(file, nullptr, _IONBF, 0);
+  return openStream(file);
+}
+
+bool D88Image::openStream(FILE* stream) {
   if (file_ != nullptr) fclose(file_);
-  file_ = nullptr;
+  file_ = stream;
   diskCount_ = 0;
   currentDisk_ = -1;
   mediaType_ = -1;
   readError_ = 0;
   dropWindow();
-  if (path == nullptr) return true;
-
-  file_ = fopen(path, "rb");
   if (file_ == nullptr) return false;
-  // The window is the buffer: reads go straight from the file into it.
-  setvbuf(file_, nullptr, _IONBF, 0);
   // A stream that cannot be positioned (a pipe) is read from a copy; a copy
   // that fails is a read error, told with its reason.
   if (fseek(file_, 0, SEEK_SET) != 0 && !readFromCopy()) return true;

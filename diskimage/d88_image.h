@@ -62,6 +62,11 @@ class D88Image {
   // later header that cannot be read, gives true with readError() set.
   // With nullptr: closes the file, if any, and returns true.
   bool open(const char* path);
+  // Like open(path) with a stream the caller opened for binary reading (a
+  // file, or bytes in memory) and buffered as it chose (open(path) leaves
+  // files unbuffered); the reader takes it over and closes it. False, with no
+  // file open, when `stream` is null or cannot be read.
+  bool openStream(FILE* stream);
 
   int diskCount() const { return diskCount_; }
 
