@@ -24,6 +24,13 @@ bool validOffset(int64_t position) {
   return position >= 0 && position <= kMaxFileOffset;
 }
 
+// One index for the process, too large for any stack: it belongs to the reader
+// whose stamp matches; another reader that needs it builds it again.
+static_assert(TrackIndex::kTracks == D88Image::kMaxTracks, "the index covers every track");
+TrackIndex trackIndex;
+uint32_t indexOwner = 0;
+uint32_t lastStamp = 0;
+
 }  // namespace
 
 D88Image::D88Image()
@@ -38,6 +45,10 @@ D88Image::D88Image()
       trackOffset_(),
       mediaType_(-1),
       name_(),
+      walkLimit_(kWalkLimit),
+      headersRead_(0),
+      indexStamp_(0),
+      walkedFar_(),
       windowStart_(0),
       windowLength_(0),
       windowAtEnd_(false),
@@ -65,6 +76,7 @@ bool D88Image::openStream(FILE* stream) {
   currentDisk_ = -1;
   mediaType_ = -1;
   readError_ = 0;
+  dropIndex();
   dropWindow();
   if (file_ == nullptr) return false;
   // A stream that cannot be positioned (a pipe) is read from a copy; a copy
@@ -131,7 +143,9 @@ bool D88Image::selectDisk(int index) {
   if (file_ == nullptr) return false;
   clearSelection();
   if (index < 0 || index >= diskCount_) return false;
-  dropWindow();  // read the header afresh, as the file may have changed
+  // Read the header and the tracks afresh, as the file may have changed.
+  dropWindow();
+  dropIndex();
 
   uint8_t header[kDiskHeaderSize];
   if (readAt(diskStart_[index], header, kDiskHeaderSize) < kDiskHeaderSize) return false;
@@ -145,6 +159,12 @@ bool D88Image::selectDisk(int index) {
   for (; i <= kNameLength; ++i) name_[i] = '\0';
   currentDisk_ = index;
   return true;
+}
+
+void D88Image::setWalkLimit(int headers) {
+  walkLimit_ = headers < 0                          ? 0
+               : headers > TrackIndex::kLongestWalk ? TrackIndex::kLongestWalk
+                                                    : headers;
 }
 
 void D88Image::setSectorRange(int first, int last) {
@@ -195,22 +215,77 @@ int D88Image::readAt(int64_t position, uint8_t* buffer, int length) {
   return count;
 }
 
+bool D88Image::readHeader(int64_t position, uint8_t* header) {
+  ++headersRead_;
+  return readAt(position, header, kSectorHeaderSize) == kSectorHeaderSize;
+}
+
+int D88Image::walk(int64_t* position, uint32_t id, int limit) {
+  uint8_t header[kSectorHeaderSize];
+  for (int i = 0; i < limit; ++i) {
+    if (!readHeader(*position, header)) return 0;
+    const int count = le16(header + kSectorCountOffset);
+    if (count == 0) return 0;
+    if (static_cast<uint32_t>(le32(header)) == id) return 1;
+    *position += kSectorHeaderSize + le16(header + kDataSizeOffset);
+    if (i + 1 >= count) return 0;
+  }
+  return -1;
+}
+
+void D88Image::dropIndex() {
+  indexStamp_ = 0;
+  for (bool& walked : walkedFar_) walked = false;
+}
+
+bool D88Image::indexReady() const {
+  return indexStamp_ != 0 && indexStamp_ == indexOwner;
+}
+
+bool D88Image::buildIndex() {
+  int64_t starts[kMaxTracks];
+  for (int t = 0; t < kMaxTracks; ++t)
+    if (!trackPosition(t, &starts[t])) starts[t] = -1;
+  indexOwner = 0;
+  if (!trackIndex.build(starts, readHeaderOf, this)) return false;
+  if (++lastStamp == 0) ++lastStamp;
+  indexOwner = indexStamp_ = lastStamp;
+  return true;
+}
+
+bool D88Image::findSector(int track, uint32_t id, int64_t* position) {
+  if (!indexReady()) {
+    int64_t at = *position;
+    int found = walk(&at, id, walkLimit_);
+    // A track's first walk past the limit goes on to the end: the index pays
+    // only where lookups come back to a track.
+    if (found < 0 && !walkedFar_[track]) {
+      walkedFar_[track] = true;
+      at = *position;
+      found = walk(&at, id, TrackIndex::kLongestWalk);
+    }
+    if (found >= 0) {
+      *position = at;
+      return found == 1;
+    }
+    // The table cannot fill (see track_index.h); if it did, walk it all.
+    if (!buildIndex()) return walk(position, id, TrackIndex::kLongestWalk) == 1;
+  }
+  *position = trackIndex.find(track, id);
+  return *position >= 0;
+}
+
 int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLen) {
   int64_t position;
   if (!trackPosition(track, &position)) return 0;
+  // No header holds an ID byte outside 0..255.
+  if ((c | h | r | n) & ~0xFF) return 0;
+  const uint32_t id = static_cast<uint32_t>(c | h << 8 | r << 16) | static_cast<uint32_t>(n) << 24;
   uint8_t header[kSectorHeaderSize];
-  for (int i = 0;; ++i) {
-    if (readAt(position, header, kSectorHeaderSize) < kSectorHeaderSize) return 0;
-    const int count = le16(header + kSectorCountOffset);
-    if (count == 0) return 0;
-    const int dataSize = le16(header + kDataSizeOffset);
-    if (header[0] == c && header[1] == h && header[2] == r && header[3] == n) {
-      const int k = dataSize < maxLen ? dataSize : maxLen;
-      return readAt(position + kSectorHeaderSize, buffer, k);
-    }
-    position += kSectorHeaderSize + dataSize;
-    if (i + 1 >= count) return 0;
-  }
+  if (!findSector(track, id, &position) || !readHeader(position, header)) return 0;
+  const int dataSize = le16(header + kDataSizeOffset);
+  const int k = dataSize < maxLen ? dataSize : maxLen;
+  return readAt(position + kSectorHeaderSize, buffer, k);
 }
 
 int D88Image::readSectorIds(int track, uint8_t* out, int maxLen) {
@@ -220,7 +295,7 @@ int D88Image::readSectorIds(int track, uint8_t* out, int maxLen) {
   int written = 0;
   // Unlike readSector, a sector count of 0 does not end the listing.
   for (int i = 0; maxLen - written >= 4; ++i) {
-    if (readAt(position, header, kSectorHeaderSize) < kSectorHeaderSize) break;
+    if (!readHeader(position, header)) break;
     memcpy(out + written, header, 4);
     written += 4;
     position += kSectorHeaderSize + le16(header + kDataSizeOffset);

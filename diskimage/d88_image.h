@@ -25,18 +25,31 @@
 // The reader never prints and never changes the file. Offsets are held as
 // signed 32-bit numbers, so images of up to 2^31 - 1 bytes are handled; every
 // position is computed in 64 bits and a position outside that range counts as
-// "not found". Nothing is allocated: the tables live inside the object.
+// "not found". Nothing is allocated: the tables live inside the object, the
+// track index in static storage (one for the process: a reader whose index
+// another reader has since built over builds it again).
 //
-// Every lookup walks its track from the first header, as the format demands;
-// to keep that cheap the reader holds a window of the file's bytes (the last
-// 64 KiB read) and serves headers and data from it, so a walk costs no system
-// call while it stays inside the window. The window is refilled when a read
-// falls outside it and dropped whenever a disk is selected.
+// A lookup finds the first sector with its ID in the headers its track's walk
+// reads from the first (see track_index.h). It walks up to 32 headers itself,
+// enough for any ordinary track. The first lookup of a track that needs more
+// walks on to the end; the next one has the disk's track index built (once
+// per selected disk, shared by all its tracks), and every later lookup on
+// that disk asks the index. So a selected disk reads the headers its tracks
+// reach once for the index, and at most once more for each track's first
+// walk, however many lookups it serves; a lookup then costs at most 8 binary
+// searches.
+//
+// Reads go through a window of the file's bytes (the last 64 KiB read), so a
+// walk costs no system call while it stays inside the window. The window is
+// refilled when a read falls outside it; the window and the index are dropped
+// whenever a disk is selected, so a file changed in between is read afresh.
 #ifndef DISKIMAGE_D88_IMAGE_H_
 #define DISKIMAGE_D88_IMAGE_H_
 
 #include <cstdint>
 #include <cstdio>
+
+#include "diskimage/track_index.h"
 
 class D88Image {
  public:
@@ -46,6 +59,8 @@ class D88Image {
   static constexpr int kTrackTableOffset = 32;
   static constexpr int kDiskHeaderSize = kTrackTableOffset + kMaxTracks * 4;  // 688
   static constexpr int kSectorHeaderSize = 16;
+  // Headers a lookup walks before it turns to the track index.
+  static constexpr int kWalkLimit = 32;
 
   D88Image();
   ~D88Image();
@@ -116,7 +131,31 @@ class D88Image {
   // positive 32-bit length reads nothing. `buffer` must hold `length` bytes.
   int readSectors(int track, int c, int h, int r, int n, uint8_t* buffer, int length);
 
+  // Sector headers read since the reader was made: by walks, and by index
+  // builds. A count of the work done, for benchmarks.
+  int64_t headersRead() const { return headersRead_; }
+
+  // Sets the headers a lookup walks before it turns to the index (0 to
+  // 65,535; kWalkLimit by default). With 0 every lookup asks the index, as
+  // the tests of the index and the fuzzers do; answers do not change.
+  void setWalkLimit(int headers);
+
  private:
+  // Reads the sector header at `position` through the window, counting it.
+  bool readHeader(int64_t position, uint8_t* header);
+  static bool readHeaderOf(void* image, int64_t position, uint8_t* header) {
+    return static_cast<D88Image*>(image)->readHeader(position, header);
+  }
+  // Walks the track record at `*position` for the first header with `id`,
+  // reading at most `limit` headers. Returns 1 with `*position` at that
+  // header, 0 when the walk ends without it, -1 when the limit cut it short.
+  int walk(int64_t* position, uint32_t id, int limit);
+  // Sets `*position` to the header of the first sector with `id` in the walk
+  // of `track`, which starts there; false when there is none.
+  bool findSector(int track, uint32_t id, int64_t* position);
+  bool indexReady() const;
+  void dropIndex();
+  bool buildIndex();
   bool trackPosition(int track, int64_t* position) const;
   // Reads up to `length` bytes at absolute file position `position` through
   // the window; returns the bytes read (0 for a position that cannot be a
@@ -144,6 +183,10 @@ class D88Image {
   int32_t trackOffset_[kMaxTracks];
   int32_t mediaType_;
   char name_[kNameLength + 1];
+  int32_t walkLimit_;
+  int64_t headersRead_;
+  uint32_t indexStamp_;         // the build of the shared index that is this disk's; 0: none
+  bool walkedFar_[kMaxTracks];  // a lookup on the track walked past the limit
 
   // Large enough for any sector's data (the data size is 16-bit) and a disk
   // header, small enough that the reader stays a few pages.
