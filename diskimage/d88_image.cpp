@@ -52,6 +52,7 @@ D88Image::D88Image()
       windowStart_(0),
       windowLength_(0),
       windowAtEnd_(false),
+      jumpFill_(kWindowSize),
       readError_(0) {}  // window_ is read only where it was filled
 
 D88Image::~D88Image() {
@@ -187,17 +188,26 @@ void D88Image::dropWindow() {
   windowAtEnd_ = false;
 }
 
-bool D88Image::fillWindow(int64_t position) {
+bool D88Image::fillWindow(int64_t position, int length) {
+  // A read that carries on from the window fills it whole. A read elsewhere
+  // does too, unless the last one was also elsewhere: reads that jump from
+  // place to place (sectors the index found on far apart tracks, say) load a
+  // little more than they need rather than 64 KiB each.
+  const bool carriesOn =
+      windowLength_ > 0 && position >= windowStart_ && position - windowStart_ < 2 * kWindowSize;
+  int size = carriesOn ? kWindowSize : jumpFill_;
+  jumpFill_ = carriesOn ? kWindowSize : kJumpSize;
+  if (size < length) size = length;
   dropWindow();
   // After a failed read nothing more is read: what follows could not be trusted.
   if (readError_ != 0) return false;
   const bool placed = fseek(file_, static_cast<long>(position), SEEK_SET) == 0;
-  const size_t got = placed ? fread(window_, 1, kWindowSize, file_) : 0;
+  const size_t got = placed ? fread(window_, 1, static_cast<size_t>(size), file_) : 0;
   // A short read is the end of the file, unless the stream says otherwise.
-  if (!placed || (got < static_cast<size_t>(kWindowSize) && !feof(file_))) return failRead();
+  if (!placed || (got < static_cast<size_t>(size) && !feof(file_))) return failRead();
   windowStart_ = position;
   windowLength_ = static_cast<int32_t>(got);
-  windowAtEnd_ = got < static_cast<size_t>(kWindowSize);
+  windowAtEnd_ = got < static_cast<size_t>(size);
   return true;
 }
 
@@ -207,7 +217,7 @@ int D88Image::readAt(int64_t position, uint8_t* buffer, int length) {
   const bool inWindow = position >= windowStart_ && position + length <= windowEnd;
   // A window that reaches the end of the file holds all there is past `position`.
   const bool cutByEnd = windowAtEnd_ && position >= windowStart_ && position <= windowEnd;
-  if (!inWindow && !cutByEnd && !fillWindow(position)) return 0;
+  if (!inWindow && !cutByEnd && !fillWindow(position, length)) return 0;
   const int64_t available = windowStart_ + windowLength_ - position;
   const int count = available < length ? static_cast<int>(available) : length;
   if (count <= 0) return 0;

@@ -162,8 +162,9 @@ class D88Image {
   // file offset). Every read of the format fits the window: a disk header, a
   // sector header, or sector data (at most 65,535 bytes).
   int readAt(int64_t position, uint8_t* buffer, int length);
-  // Loads the window from `position`; false when the file cannot be read there.
-  bool fillWindow(int64_t position);
+  // Loads the window from `position`, at least `length` bytes (at most
+  // kWindowSize); false when the file cannot be read there.
+  bool fillWindow(int64_t position, int length);
   // Replaces the open stream by a temporary copy of what it holds, up to the
   // largest offset the tables can hold; false when the copy failed.
   bool readFromCopy();
@@ -191,9 +192,13 @@ class D88Image {
   // Large enough for any sector's data (the data size is 16-bit) and a disk
   // header, small enough that the reader stays a few pages.
   static constexpr int kWindowSize = 64 * 1024;
+  // What a read away from the window loads after another such read: a track
+  // of ordinary sectors.
+  static constexpr int kJumpSize = 8 * 1024;
   int64_t windowStart_;   // file offset of window_[0]
   int32_t windowLength_;  // valid bytes in window_
   bool windowAtEnd_;      // the window ends at the end of the file
+  int32_t jumpFill_;      // bytes to load for a read away from the window
   int readError_;         // see readError()
   uint8_t window_[kWindowSize];
 };
