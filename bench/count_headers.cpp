@@ -1,0 +1,20 @@
+// Runs the tool on an image as d88extract does, writing into the current
+// directory, and prints how many sector headers its reader read.
+// Usage: count_headers IMAGE.d88
+#include <cstdio>
+
+#include "diskimage/d88_image.h"
+#include "tool/run.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: %s IMAGE.d88\n", argv[0]);
+    return 2;
+  }
+  FILE* sink = fopen("/dev/null", "w");
+  D88Image image;
+  const char* args[] = {"d88extract", argv[1]};
+  const int status = run(image, 2, args, sink, sink);
+  printf("%lld\n", static_cast<long long>(image.headersRead()));
+  return status;
+}

@@ -1,0 +1,132 @@
+#include "bench/shapes.h"
+
+#include <cstring>
+#include <functional>
+
+namespace d88test {
+namespace {
+
+constexpr int kLongest = 65535;  // the largest sector count and data size
+constexpr int kDiskHeader = 688;
+
+// A header that matches nothing the tool asks for (sector number 0), with the
+// largest sector count, so that a walk goes on past it.
+Sector filler(int dataSize = 0) {
+  return Sector{0, 0, 0, 0, {}, kLongest, dataSize};
+}
+
+// The 1,024-byte sectors of tracks `first` to `last` (five each, each
+// counting 65,535 sectors), the directory in the first sector of track 1:
+// 64 entries of 65,535 bytes, entry j from sector 1 of track start(j).
+std::vector<Sector> itemSectors(int first, int last, const std::function<int(int)>& start) {
+  std::vector<Sector> sectors;
+  for (int t = first; t <= last; ++t) {
+    for (int r = 1; r <= 5; ++r) {
+      sectors.push_back({t / 2, t % 2, r, 3, sectorData(t, r, 1024), kLongest, {}});
+      if (t != 1 || r != 1) continue;
+      for (int j = 0; j < 64; ++j) {
+        uint8_t* entry = sectors.back().data.data() + 8 * j;
+        const int logical = 5 * start(j);
+        entry[0] = 1;
+        entry[2] = static_cast<uint8_t>(logical);
+        entry[3] = static_cast<uint8_t>(logical >> 8);
+        entry[4] = entry[5] = 0xFF;
+      }
+    }
+  }
+  return sectors;
+}
+
+int trackOne(int) {
+  return 1;
+}
+
+// A track record of `walk` headers: fillers, then `sectors`.
+Track record(int index, int walk, const std::vector<Sector>& sectors) {
+  const size_t fillers = static_cast<size_t>(std::max(walk - static_cast<int>(sectors.size()), 0));
+  Track t{index, std::vector<Sector>(fillers, filler())};
+  t.sectors.insert(t.sectors.end(), sectors.begin(), sectors.end());
+  return t;
+}
+
+// The bytes of a track record, without the disk header build() puts first.
+Bytes recordBytes(const Track& track) {
+  const Bytes disk = build({Disk{"", {track}}});
+  return Bytes(disk.begin() + kDiskHeader, disk.end());
+}
+
+// `disks` disks of 688 + 16 x `starts` bytes, each with `starts` headers
+// after its disk header that lead to `target`(k) (no further than 65,535
+// bytes on), and track t of every disk starting at header t mod `starts`.
+Bytes overlappingDisks(const char* name, int disks, int starts,
+                       const std::function<int64_t(int)>& target) {
+  const int size = kDiskHeader + 16 * starts;
+  Bytes image;
+  for (int i = 0; i < disks; ++i) {
+    Disk disk{name, {Track{}}, size};
+    for (int k = 0; k < starts; ++k) {
+      const int64_t next = int64_t{size} * i + kDiskHeader + 16 * (k + 1);
+      disk.tracks[0].sectors.push_back(filler(static_cast<int>(target(k) - next)));
+    }
+    for (int t = 0; t < 164; ++t) disk.offsets[t] = kDiskHeader + 16 * (t % starts);
+    image = image + build({disk});
+  }
+  return image;
+}
+
+}  // namespace
+
+Bytes hostileImage(const std::string& shape, const Scale& scale) {
+  const int walk = scale.walk, lastTrack = scale.lastTrack, disks = scale.disks;
+  std::map<int, int64_t> allTracks;
+  for (int t = 0; t < 164; ++t) allTracks[t] = kDiskHeader;
+  const std::vector<Sector> sectors = itemSectors(1, lastTrack, trackOne);
+  Bytes image;
+  if (shape == "shape1") {
+    image = build({Disk{"SHAPE 1", {record(0, walk, sectors)}, {}, allTracks}});
+  } else if (shape.rfind("shape2-", 0) == 0 && shape.size() == 8 && shape[7] >= '2' &&
+             shape[7] <= '4') {
+    const int n = shape[7] - '0';
+    Disk disk{"SHAPE 2"};
+    for (int k = 0; k < n; ++k) {
+      std::vector<Sector> own;
+      for (const Sector& s : sectors)
+        if ((2 * s.c + s.h) % n == k) own.push_back(s);
+      disk.tracks.push_back(record(k, walk, own));
+    }
+    image = build({disk});
+    // Track t reads the record of track t mod n.
+    for (int t = n; t < 164; ++t) memcpy(&image[32 + 4 * t], &image[32 + 4 * (t % n)], 4);
+  } else if (shape == "shape3") {
+    const int64_t shared = int64_t{disks} * (kDiskHeader + 16);
+    image = overlappingDisks("SHAPE 3", disks, 1, [shared](int) { return shared; });
+    return image + recordBytes(record(0, walk - 1, sectors));
+  } else if (shape == "shape4") {
+    Disk disk{"SHAPE 4"};
+    const int last = lastTrack > 0 ? lastTrack + 63 : 0;
+    disk.tracks.push_back(record(0, walk, itemSectors(1, last, [](int j) { return 1 + j; })));
+    for (int t = 0; t < 164; ++t) disk.offsets[t] = kDiskHeader + 16 * t;
+    image = build({disk});
+  } else if (shape == "shape5") {
+    // Record k has its headers at bytes k of every 16: bytes 14 to 3 are 0
+    // (the data sizes), 4 to 9 the sector counts (at least 0xFF01), and byte
+    // 4 changes from one 16 to the next, so four of the five records never
+    // repeat an ID twice in a row.
+    const int64_t records = int64_t{disks} * (kDiskHeader + 16 * 5);
+    image = overlappingDisks("SHAPE 5", disks, 5, [records](int k) { return records + k; });
+    const int blocks = walk - 1 - 5;
+    for (int m = 0; m < blocks; ++m) {
+      uint8_t block[16] = {0,    0,    0,    0,    static_cast<uint8_t>(1 + m % 255),
+                           0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+      image.insert(image.end(), block, block + 16);
+    }
+    // Record 1 (track 1's) goes on into the sectors of track 1.
+    image.push_back(0);
+    return image + recordBytes(Track{0, itemSectors(1, std::min(lastTrack, 1), trackOne)});
+  } else {
+    return {};
+  }
+  return image + build({Disk{"BACK", {}, -static_cast<int64_t>(image.size())}});
+}
+
+}  // namespace d88test
