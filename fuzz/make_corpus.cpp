@@ -1,11 +1,12 @@
 // Writes the fuzzers' seed corpus into the directory given: small Disk A,
-// Disk B and mixed images made with the test-image builder.
+// Disk B and mixed images made with the test-image builder, and small hostile
+// shapes (bench/shapes.h).
 // Usage: make_corpus DIRECTORY
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 
-#include "tests/image_builder.h"
+#include "bench/shapes.h"
 
 using namespace d88test;
 
@@ -60,5 +61,12 @@ int main(int argc, char** argv) {
   odd.tracks[3].sectors[0].n = 1;
   odd.tracks[3].sectors[0].data.resize(256);
   save(dir, "odd_order.d88", build({odd}));
+
+  // Long track records: shared by all tracks, with tracks starting along
+  // one, shared by several disks, and interleaved.
+  save(dir, "shared_track.d88", hostileImage("shape1", {1000, 2}));
+  save(dir, "staggered.d88", hostileImage("shape4", {600, 0}));
+  save(dir, "overlapping.d88", hostileImage("shape3", {600, 1, 4}));
+  save(dir, "interleaved.d88", hostileImage("shape5", {600, 1, 2}));
   return 0;
 }
