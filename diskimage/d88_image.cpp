@@ -225,19 +225,24 @@ int D88Image::readAt(int64_t position, uint8_t* buffer, int length) {
   return count;
 }
 
-bool D88Image::readHeader(int64_t position, uint8_t* header) {
+const uint8_t* D88Image::header(int64_t position) {
   ++headersRead_;
-  return readAt(position, header, kSectorHeaderSize) == kSectorHeaderSize;
+  // Inside the window the header is used where it lies.
+  if (position >= windowStart_ && position + kSectorHeaderSize <= windowStart_ + windowLength_)
+    return window_ + (position - windowStart_);
+  return readAt(position, headerCopy_, kSectorHeaderSize) == kSectorHeaderSize ? headerCopy_
+                                                                               : nullptr;
 }
 
-int D88Image::walk(int64_t* position, uint32_t id, int limit) {
-  uint8_t header[kSectorHeaderSize];
+int D88Image::walk(int64_t* position, uint32_t id, int limit, int* dataSize) {
   for (int i = 0; i < limit; ++i) {
-    if (!readHeader(*position, header)) return 0;
-    const int count = le16(header + kSectorCountOffset);
+    const uint8_t* h = header(*position);
+    if (h == nullptr) return 0;
+    const int count = le16(h + kSectorCountOffset);
     if (count == 0) return 0;
-    if (static_cast<uint32_t>(le32(header)) == id) return 1;
-    *position += kSectorHeaderSize + le16(header + kDataSizeOffset);
+    *dataSize = le16(h + kDataSizeOffset);
+    if (static_cast<uint32_t>(le32(h)) == id) return 1;
+    *position += kSectorHeaderSize + *dataSize;
     if (i + 1 >= count) return 0;
   }
   return -1;
@@ -257,32 +262,35 @@ bool D88Image::buildIndex() {
   for (int t = 0; t < kMaxTracks; ++t)
     if (!trackPosition(t, &starts[t])) starts[t] = -1;
   indexOwner = 0;
-  if (!trackIndex.build(starts, readHeaderOf, this)) return false;
+  if (!trackIndex.build(starts, headerOf, this)) return false;
   if (++lastStamp == 0) ++lastStamp;
   indexOwner = indexStamp_ = lastStamp;
   return true;
 }
 
-bool D88Image::findSector(int track, uint32_t id, int64_t* position) {
+bool D88Image::findSector(int track, uint32_t id, int64_t* position, int* dataSize) {
   if (!indexReady()) {
     int64_t at = *position;
-    int found = walk(&at, id, walkLimit_);
+    int found = walk(&at, id, walkLimit_, dataSize);
     // A track's first walk past the limit goes on to the end: the index pays
     // only where lookups come back to a track.
     if (found < 0 && !walkedFar_[track]) {
       walkedFar_[track] = true;
       at = *position;
-      found = walk(&at, id, TrackIndex::kLongestWalk);
+      found = walk(&at, id, TrackIndex::kLongestWalk, dataSize);
     }
     if (found >= 0) {
       *position = at;
       return found == 1;
     }
     // The table cannot fill (see track_index.h); if it did, walk it all.
-    if (!buildIndex()) return walk(position, id, TrackIndex::kLongestWalk) == 1;
+    if (!buildIndex()) return walk(position, id, TrackIndex::kLongestWalk, dataSize) == 1;
   }
   *position = trackIndex.find(track, id);
-  return *position >= 0;
+  const uint8_t* h = *position >= 0 ? header(*position) : nullptr;
+  if (h == nullptr) return false;
+  *dataSize = le16(h + kDataSizeOffset);
+  return true;
 }
 
 int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer, int maxLen) {
@@ -291,9 +299,8 @@ int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer,
   // No header holds an ID byte outside 0..255.
   if ((c | h | r | n) & ~0xFF) return 0;
   const uint32_t id = static_cast<uint32_t>(c | h << 8 | r << 16) | static_cast<uint32_t>(n) << 24;
-  uint8_t header[kSectorHeaderSize];
-  if (!findSector(track, id, &position) || !readHeader(position, header)) return 0;
-  const int dataSize = le16(header + kDataSizeOffset);
+  int dataSize;
+  if (!findSector(track, id, &position, &dataSize)) return 0;
   const int k = dataSize < maxLen ? dataSize : maxLen;
   return readAt(position + kSectorHeaderSize, buffer, k);
 }
@@ -301,15 +308,15 @@ int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer,
 int D88Image::readSectorIds(int track, uint8_t* out, int maxLen) {
   int64_t position;
   if (!trackPosition(track, &position)) return 0;
-  uint8_t header[kSectorHeaderSize];
   int written = 0;
   // Unlike readSector, a sector count of 0 does not end the listing.
   for (int i = 0; maxLen - written >= 4; ++i) {
-    if (!readHeader(position, header)) break;
-    memcpy(out + written, header, 4);
+    const uint8_t* h = header(position);
+    if (h == nullptr) break;
+    memcpy(out + written, h, 4);
     written += 4;
-    position += kSectorHeaderSize + le16(header + kDataSizeOffset);
-    if (i + 1 == le16(header + kSectorCountOffset)) break;
+    position += kSectorHeaderSize + le16(h + kDataSizeOffset);
+    if (i + 1 == le16(h + kSectorCountOffset)) break;
   }
   return written;
 }

@@ -141,18 +141,22 @@ class D88Image {
   void setWalkLimit(int headers);
 
  private:
-  // Reads the sector header at `position` through the window, counting it.
-  bool readHeader(int64_t position, uint8_t* header);
-  static bool readHeaderOf(void* image, int64_t position, uint8_t* header) {
-    return static_cast<D88Image*>(image)->readHeader(position, header);
+  // The 16 bytes of the sector header at `position`, counted: in the window
+  // (loaded if need be), valid until the next read; null when they cannot be
+  // read in full.
+  const uint8_t* header(int64_t position);
+  static const uint8_t* headerOf(void* image, int64_t position) {
+    return static_cast<D88Image*>(image)->header(position);
   }
   // Walks the track record at `*position` for the first header with `id`,
   // reading at most `limit` headers. Returns 1 with `*position` at that
-  // header, 0 when the walk ends without it, -1 when the limit cut it short.
-  int walk(int64_t* position, uint32_t id, int limit);
+  // header and `*dataSize` its data size, 0 when the walk ends without it, -1
+  // when the limit cut it short.
+  int walk(int64_t* position, uint32_t id, int limit, int* dataSize);
   // Sets `*position` to the header of the first sector with `id` in the walk
-  // of `track`, which starts there; false when there is none.
-  bool findSector(int track, uint32_t id, int64_t* position);
+  // of `track`, which starts there, and `*dataSize` to its data size; false
+  // when there is none.
+  bool findSector(int track, uint32_t id, int64_t* position, int* dataSize);
   bool indexReady() const;
   void dropIndex();
   bool buildIndex();
@@ -195,11 +199,12 @@ class D88Image {
   // What a read away from the window loads after another such read: a track
   // of ordinary sectors.
   static constexpr int kJumpSize = 8 * 1024;
-  int64_t windowStart_;   // file offset of window_[0]
-  int32_t windowLength_;  // valid bytes in window_
-  bool windowAtEnd_;      // the window ends at the end of the file
-  int32_t jumpFill_;      // bytes to load for a read away from the window
-  int readError_;         // see readError()
+  int64_t windowStart_;                    // file offset of window_[0]
+  int32_t windowLength_;                   // valid bytes in window_
+  bool windowAtEnd_;                       // the window ends at the end of the file
+  int32_t jumpFill_;                       // bytes to load for a read away from the window
+  uint8_t headerCopy_[kSectorHeaderSize];  // a header read across the window's end
+  int readError_;                          // see readError()
   uint8_t window_[kWindowSize];
 };
 

@@ -118,7 +118,6 @@ bool TrackIndex::build(const int64_t (&starts)[kTracks], ReadHeader read, void* 
   }
 
   int arrived[kTracks];
-  uint8_t header[kHeaderSize];
   int carried = -1;  // the group that read the last header, while it stays lowest
   while (carried >= 0 || heapSize_ > 0) {
     // All groups at the lowest position: those that read headers before it
@@ -149,7 +148,8 @@ bool TrackIndex::build(const int64_t (&starts)[kTracks], ReadHeader read, void* 
     Group& g = groups_[group];
     const int64_t position = g.position;
 
-    if (!read(source, position, header) || le16(header + kSectorCountOffset) == 0) {
+    const uint8_t* header = read(source, position);
+    if (header == nullptr || le16(header + kSectorCountOffset) == 0) {
       // Every walk here stops before this header.
       for (int i = 0; i < arrivals; ++i) {
         const Group& a = groups_[arrived[i]];

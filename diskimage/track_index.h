@@ -39,9 +39,9 @@ class TrackIndex {
   // A walk reads at most 65,535 headers: the sector count is 16-bit.
   static constexpr int kLongestWalk = 65535;
 
-  // Reads the 16-byte sector header at file position `position` of `source`
-  // into `header`; false when it cannot be read in full.
-  using ReadHeader = bool (*)(void* source, int64_t position, uint8_t* header);
+  // The 16 bytes of the sector header at file position `position` of
+  // `source`, valid until the next call; null when they cannot be read in full.
+  using ReadHeader = const uint8_t* (*)(void* source, int64_t position);
 
   // Indexes the walks of the tracks whose first header is at `starts[t]`
   // (negative: the track is unusable and finds nothing), reading headers with
