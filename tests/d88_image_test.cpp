@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "bench/shapes.h"
 #include "tests/image_builder.h"
 
 using namespace d88test;
@@ -179,4 +180,45 @@ TEST(Reader, SectorRuns) {
   EXPECT_EQ(runOf({3, 1, 1, 1, 1}, 1024), 512);  // a missing third sector
   EXPECT_EQ(runOf({4, 2, 0, 1, 0}, 200), 200);   // size code 0: sectors of 128 bytes
   EXPECT_EQ(runOf({1, 0, 1, 1, 24}, 600) + runOf({1, 0, 1, 1, -1}, 600), 0);  // no such size
+}
+
+// The track index answers as a plain walk does: 600 headers of 1 byte whose
+// counts (40 to 89) end each walk elsewhere, every other one with an ID of
+// its own, the others with IDs repeating every 7; tracks 0 to 99 start on
+// every third header, tracks 100 to 163 on a record of 10 headers that leads
+// into header 200.
+TEST(Reader, TrackIndex) {
+  Track side{0, {}}, main{1, {}};
+  for (int i = 0; i < 10; ++i) side.sectors.push_back({0, 0, 1 + i % 3, 1, {uint8_t(~i)}, 300});
+  side.sectors[9].dataSize = 200 * 17 + 1;  // past its own byte to header 200
+  for (int i = 0; i < 600; ++i)
+    main.sectors.push_back(
+        {i % 2 * i / 2, i % 2, i % 2 ? 1 : 1 + i / 2 % 7, 1, {uint8_t(i)}, 40 + i % 50});
+  Disk disk{"", {side, main}};
+  for (int t = 0; t < 164; ++t)
+    disk.offsets[t] = t < 100 ? 688 + 170 + 51 * t : 688 + 17 * (t % 10);
+  D88Image indexed, walked;  // every lookup but a track's first from the index; none
+  indexed.setWalkLimit(0);
+  walked.setWalkLimit(TrackIndex::kLongestWalk);
+  open(indexed, build({disk}));
+  open(walked, build({disk}));
+  const auto same = [&](int track, int c, int h, int r) {
+    uint8_t a = 0xAA, b = 0xAA;
+    EXPECT_EQ(indexed.readSector(track, c, h, r, 1, &a, 1),
+              walked.readSector(track, c, h, r, 1, &b, 1));
+    EXPECT_EQ(a, b) << track << " " << c << " " << r;
+  };
+  for (int track = 0; track < D88Image::kMaxTracks; ++track) {
+    for (int r = 1; r <= 8; ++r)
+      same(track, 0, 0, r);  // the repeating IDs, and one that is nowhere
+    for (int c = 1; c < 256; ++c) same(track, c, 1, 1);  // the headers' own
+  }
+  // A disk's lookups read its headers a few times over, not once per lookup:
+  // a first walk and one index build of the 2,000 headers, a header per answer.
+  static uint8_t item[65535];
+  D88Image reader;
+  open(reader, hostileImage("shape1", {2000, 2}));
+  reader.setSectorRange(1, 5);
+  for (int j = 0; j < 64; ++j) EXPECT_EQ(reader.readSectors(1, 0, 1, 1, 3, item, 65535), 10240);
+  EXPECT_LT(reader.headersRead(), 3 * 2000);  // a walk per lookup: 700 times 2,000
 }
