@@ -49,6 +49,7 @@ D88Image::D88Image()
       headersRead_(0),
       indexStamp_(0),
       walkedFar_(),
+      farWalks_(0),
       windowStart_(0),
       windowLength_(0),
       windowAtEnd_(false),
@@ -251,6 +252,7 @@ int D88Image::walk(int64_t* position, uint32_t id, int limit, int* dataSize) {
 void D88Image::dropIndex() {
   indexStamp_ = 0;
   for (bool& walked : walkedFar_) walked = false;
+  farWalks_ = 0;
 }
 
 bool D88Image::indexReady() const {
@@ -272,10 +274,12 @@ bool D88Image::findSector(int track, uint32_t id, int64_t* position, int* dataSi
   if (!indexReady()) {
     int64_t at = *position;
     int found = walk(&at, id, walkLimit_, dataSize);
-    // A track's first walk past the limit goes on to the end: the index pays
-    // only where lookups come back to a track.
-    if (found < 0 && !walkedFar_[track]) {
+    // The first two walks past the limit, on different tracks, go on to the
+    // end: the index pays only where lookups come back to a track or go on
+    // to others, and a disk looked up twice (neither Disk A nor B) needs none.
+    if (found < 0 && !walkedFar_[track] && farWalks_ < kFarWalks) {
       walkedFar_[track] = true;
+      ++farWalks_;
       at = *position;
       found = walk(&at, id, TrackIndex::kLongestWalk, dataSize);
     }

@@ -31,13 +31,13 @@
 //
 // A lookup finds the first sector with its ID in the headers its track's walk
 // reads from the first (see track_index.h). It walks up to 32 headers itself,
-// enough for any ordinary track. The first lookup of a track that needs more
-// walks on to the end; the next one has the disk's track index built (once
-// per selected disk, shared by all its tracks), and every later lookup on
-// that disk asks the index. So a selected disk reads the headers its tracks
-// reach once for the index, and at most once more for each track's first
-// walk, however many lookups it serves; a lookup then costs at most 8 binary
-// searches.
+// enough for any ordinary track. The first two lookups of a disk that need
+// more, on two tracks, walk on to the end; the next one has the disk's track
+// index built (once per selected disk, shared by all its tracks), and every
+// later lookup on that disk asks the index. So a selected disk reads the
+// headers its tracks reach once for the index, plus two walks and at most 32
+// headers a lookup, however many lookups it serves; a lookup then costs at
+// most 8 binary searches.
 //
 // Reads go through a window of the file's bytes (the last 64 KiB read), so a
 // walk costs no system call while it stays inside the window. The window is
@@ -192,6 +192,8 @@ class D88Image {
   int64_t headersRead_;
   uint32_t indexStamp_;         // the build of the shared index that is this disk's; 0: none
   bool walkedFar_[kMaxTracks];  // a lookup on the track walked past the limit
+  int32_t farWalks_;            // lookups that walked past the limit to the end
+  static constexpr int kFarWalks = 2;
 
   // Large enough for any sector's data (the data size is 16-bit) and a disk
   // header, small enough that the reader stays a few pages.

@@ -214,11 +214,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(image.openStream(openMemory(memory)), "open");
   check(image.diskCount() >= 0 && image.diskCount() <= D88Image::kMaxDisks, "disk count");
   PlainWalk plain(data, size);
-  // Per selected disk, each track's first walk and one index build, each
-  // reading a position at most once; per lookup, the headers walked before
-  // the index and the one found; per listing, the headers listed.
-  const int64_t perDisk = D88Image::kMaxTracks * static_cast<int64_t>(size / 16 + 1) +
-                          static_cast<int64_t>(size) + D88Image::kMaxTracks;
+  // Per selected disk, two walks to the end (a header every 16 bytes at most)
+  // and one index build (a header every byte at most, and a failed read a
+  // track); per lookup, the headers walked before the index and the one
+  // found; per listing, the headers listed.
+  const int64_t perDisk =
+      2 * static_cast<int64_t>(size / 16 + 1) + static_cast<int64_t>(size) + D88Image::kMaxTracks;
   constexpr int64_t kPerLookup = D88Image::kWalkLimit + 1;
   int64_t allowed = 0;
   for (int i = -1; i <= image.diskCount(); ++i) {
