@@ -105,7 +105,11 @@ void TrackIndex::endPath(uint32_t place, uint32_t next) {
 bool TrackIndex::build(const int64_t (&starts)[kTracks], ReadHeader read, void* source) {
   entryCount_ = 0;
   pathCount_ = 0;
-  for (Seen& seen : seen_) seen = {0, kNone};
+  // What earlier builds stored in seen_ no longer counts.
+  if (++builds_ == 0) {
+    for (Seen& seen : seen_) seen.build = 0;
+    builds_ = 1;
+  }
   heapSize_ = 0;
   for (int t = 0; t < kTracks; ++t) {
     length_[t] = 0;
@@ -182,10 +186,10 @@ bool TrackIndex::build(const int64_t (&starts)[kTracks], ReadHeader read, void* 
     const uint32_t path = place >> kDepthBits;
     if (fresh >= 0 || arrivals != 1) stretch_[path] = place;
     Seen& seen = seen_[((id * 0x9E3779B1u) ^ (stretch_[path] * 0x85EBCA77u)) >> (32 - kSeenBits)];
-    if (seen.id != id || seen.stretch != stretch_[path]) {
+    if (seen.id != id || seen.stretch != stretch_[path] || seen.build != builds_) {
       if (entryCount_ == kCapacity) return false;
       entries_[entryCount_++] = {id, place, static_cast<int32_t>(position)};
-      seen = {id, stretch_[path]};
+      seen = {id, stretch_[path], builds_};
     }
 
     // Walks whose index reaches this header's count stop after it.

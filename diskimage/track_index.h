@@ -102,14 +102,16 @@ class TrackIndex {
   uint32_t pathNext_[kTracks];
 
   // Per path, the place where the last walk entered it; and the (ID, that
-  // place) pairs of recently stored headers, by hash.
+  // place) pairs of recently stored headers, by hash, of build builds_.
   uint32_t stretch_[kTracks];
   struct Seen {
     uint32_t id;
     uint32_t stretch;
+    uint32_t build;
   };
   static constexpr int kSeenBits = 12;
   Seen seen_[1 << kSeenBits];
+  uint32_t builds_;
 
   // Build state. A track's walk index is its group's steps minus base_;
   // next_ links a group's walking tracks, most headers read first.
