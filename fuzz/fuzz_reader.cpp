@@ -253,8 +253,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (int k = 0; k < count; k += 4)
         if (k == 0 || memcmp(listed + k, listed + k - 4, 4) != 0)
           add(static_cast<uint32_t>(le32(listed + k)));
+      // (A listing not cut short by its buffer holds every ID the walk reads.)
       const std::vector<PlainWalk::Header>& firsts = plain.firsts(track);
-      const size_t deep = std::min<size_t>(firsts.size(), 8);
+      const size_t deep = count + 4 > length ? std::min<size_t>(firsts.size(), 8) : 0;
       for (size_t k = 0; k < deep; ++k) add(firsts[k * firsts.size() / deep].first);
       for (int j = 0; j < 4; ++j) ids[n][j] = p.ConsumeIntegralInRange(-1, 256);
       ++n;
