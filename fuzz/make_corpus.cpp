@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
 
   // Long track records: shared by all tracks, with tracks starting along
   // one, shared by several disks, and interleaved.
-  save(dir, "shared_track.d88", hostileImage("shape1", {1600, 1}));
+  save(dir, "shared_track.d88", hostileImage("shape1", {2400, 2}));
   save(dir, "staggered.d88", hostileImage("shape4", {600, 0}));
   save(dir, "overlapping.d88", hostileImage("shape3", {600, 1, 4}));
   save(dir, "interleaved.d88", hostileImage("shape5", {600, 1, 2}));
