@@ -14,6 +14,7 @@
 #include "tool/run.h"
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -425,13 +426,8 @@ TEST(Tool, TheImageIsNeverWrittenAndTheRunEndsWhereItStarted) {
   const std::string wrapper = getenv("D88_TEST_WRAPPER") ? getenv("D88_TEST_WRAPPER") : "";
   setenv("D88_TEST_WRAPPER", geteuid() ? "" : "setpriv --reuid=65534 --regid=65534 --clear-groups",
          1);
-  expect(runOn(build({a}), {"@"}, true,
-               [](const fs::path& dir) {
-                 fs::permissions(
-                     dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                     fs::perm_options::remove);
-               }),
-         1, "\n[A] -> D000\n" + listing,
+  expect(runOn(build({a}), {"@"}, true, [](const fs::path& dir) { chmod(dir.c_str(), 0555); }), 1,
+         "\n[A] -> D000\n" + listing,
          kDiskA + "error: cannot create directory D000: Permission denied\n", {});
   setenv("D88_TEST_WRAPPER", wrapper.c_str(), 1);
 #endif
