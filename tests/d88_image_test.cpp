@@ -186,15 +186,18 @@ TEST(Reader, SectorRuns) {
 // counts (40 to 89) end each walk elsewhere, every other one with an ID of
 // its own, the others with IDs repeating every 7; tracks 0 to 99 start on
 // every third header, tracks 100 to 163 on a record of 10 headers that leads
-// into header 200.
+// into header 200, where walks from its headers 0 to 5 end after header 5.
+// The disk's name fills bytes 0 to 15, so a miss read as a hit at position 0
+// reads a byte.
 TEST(Reader, TrackIndex) {
   Track side{0, {}}, main{1, {}};
   for (int i = 0; i < 10; ++i) side.sectors.push_back({0, 0, 1 + i % 3, 1, {uint8_t(~i)}, 300});
+  side.sectors[5].count = 1;
   side.sectors[9].dataSize = 200 * 17 + 1;  // past its own byte to header 200
   for (int i = 0; i < 600; ++i)
     main.sectors.push_back(
         {i % 2 * i / 2, i % 2, i % 2 ? 1 : 1 + i / 2 % 7, 1, {uint8_t(i)}, 40 + i % 50});
-  Disk disk{"", {side, main}};
+  Disk disk{"INDEX AND WALKS!", {side, main}};
   for (int t = 0; t < 164; ++t)
     disk.offsets[t] = t < 100 ? 688 + 170 + 51 * t : 688 + 17 * (t % 10);
   D88Image indexed, walked;  // every lookup but a track's first from the index; none
