@@ -3,7 +3,8 @@
 //     Every Disk A has all 164 tracks of five 1,024-byte sectors and 64
 //     directory entries of 32 to 64 KiB, overlapping; every Disk B its seven items.
 //   make_bench_image OUTPUT.d88 SHAPE   a hostile image (bench/shapes.h):
-//     shape1, shape2-2 to shape2-4, shape3, shape4, shape5.
+//     shape1, shape2-2 to shape2-4, shape3, shape4, shape5, shape6,
+//     shape6-long.
 #include <cstdio>
 #include <cstdlib>
 

@@ -74,6 +74,46 @@ Bytes overlappingDisks(const char* name, int disks, int starts,
   return image;
 }
 
+// 64 disks each leading its tracks into 117 chains of `length` headers woven
+// through the same bytes: a header at bytes 0 to 8 of every 21 (the sector
+// counts at 4 to 13 are 0xF0F0 or more, the data sizes at 14 to 23 are 257,
+// so a chain steps 13 blocks of 21). Disk k's 117 headers lead to disk k +
+// 1's, the last disk's into the chains, and chain 1 (track 1's) ends at an
+// empty directory. IDs change from block to block, so the index stores nearly
+// every header: with 117 walks moving together, its build and sort cost the
+// most per header we found.
+Bytes interleavedChains(int disks, int length) {
+  constexpr int kChains = 117, kBlock = 21, kStep = 13;
+  const int diskSize = kDiskHeader + 16 * kChains;
+  const int64_t chains = int64_t{disks} * diskSize;
+  Bytes image;
+  for (int k = 0; k < disks; ++k) {
+    Disk disk{"SHAPE 6", {Track{}}, diskSize};
+    for (int j = 0; j < kChains; ++j) {
+      const int64_t here = int64_t{k} * diskSize + kDiskHeader + 16 * j;
+      const int64_t next =
+          k + 1 < disks ? here + diskSize : chains + kBlock * (j % kStep) + j / kStep;
+      Sector relay{2, 0, j, 9, {}, kLongest, static_cast<int>(next - here - 16)};
+      disk.tracks[0].sectors.push_back(relay);
+    }
+    for (int t = 0; t < 164; ++t) disk.offsets[t] = kDiskHeader + 16 * (t % kChains);
+    image = image + build({disk});
+  }
+  uint32_t random = 1;
+  for (int64_t m = 0; m < int64_t{kStep} * length; ++m) {
+    uint8_t block[kBlock] = {1, 1, 1, static_cast<uint8_t>(m)};
+    for (int i = 4; i < 14; ++i) {
+      random = random * 1103515245u + 12345u;
+      block[i] = static_cast<uint8_t>(0xF0 | random >> 28);
+    }
+    for (int i = 14; i < kBlock; ++i) block[i] = 1;
+    image.insert(image.end(), block, block + kBlock);
+  }
+  // Chain 1 goes on past the blocks into the directory of track 1.
+  image.insert(image.end(), kBlock, 0);
+  return image + recordBytes(Track{0, {{0, 1, 1, 3, Bytes(1024, 0), kLongest, {}}}});
+}
+
 }  // namespace
 
 Bytes hostileImage(const std::string& shape, const Scale& scale) {
@@ -123,6 +163,9 @@ Bytes hostileImage(const std::string& shape, const Scale& scale) {
     // Record 1 (track 1's) goes on into the sectors of track 1.
     image.push_back(0);
     return image + recordBytes(Track{0, itemSectors(1, std::min(lastTrack, 1), trackOne)});
+  } else if (shape == "shape6" || shape == "shape6-long") {
+    // Chains stay shorter than the sector counts, 0xF0F0 and more.
+    return interleavedChains(disks, std::min(walk, shape == "shape6" ? 3500 : 61000));
   } else {
     return {};
   }

@@ -13,7 +13,7 @@ namespace d88test {
 struct Scale {
   int walk = 65535;    // headers from a track's first to the last sector (at most 65,535)
   int lastTrack = 13;  // the items' sectors are those of tracks 1 to lastTrack
-  int disks = 64;      // for shape3 and shape5
+  int disks = 64;      // for shape3, shape5 and shape6
 };
 
 // Makes hostile image `shape`; empty for an unknown name. Each is a Disk A
@@ -36,6 +36,9 @@ struct Scale {
 //            of every 16), with IDs that differ from one header to the next:
 //            the most headers per megabyte we found walks can read. Record
 //            1 ends in the sectors of track 1, so the items are 5 KiB.
+//   shape6   64 disks leading into 117 chains woven through the same bytes,
+//            at most 3,500 headers long (shape6-long: 61,000, 16.8 MB), ending
+//            in an empty directory: the costliest index per megabyte we found.
 Bytes hostileImage(const std::string& shape, const Scale& scale = {});
 
 }  // namespace d88test
