@@ -40,7 +40,7 @@ bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r
 
   FileIdentity identity;
   for (int i = 0; i < x.keptCount && fileIdentity(name, &identity); ++i) {
-    if (identity.volume == x.kept[i].volume && identity.file == x.kept[i].file) {
+    if (sameFile(identity, x.kept[i])) {
       reportError(x, "cannot write", name, x.keptBecause[i]);
       return false;
     }

@@ -57,6 +57,11 @@ FileIdentity identityOf(const struct stat& status) {
 
 }  // namespace
 
+bool sameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.file == b.file &&
+         (a.volume == b.volume || a.volume == kAnyVolume || b.volume == kAnyVolume);
+}
+
 #ifdef _WIN32
 bool makeDirectory(const char* name) {
   return remember(CreateDirectoryA(name, nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS);
@@ -82,7 +87,20 @@ bool fileIdentity(const char* path, FileIdentity* identity) {
 }
 bool streamIdentity(FILE* stream, FileIdentity* identity) {
   const intptr_t handle = _get_osfhandle(_fileno(stream));
-  return handle != -1 && handleIdentity(reinterpret_cast<HANDLE>(handle), identity);
+  if (handle == -1) return false;
+  const HANDLE file = reinterpret_cast<HANDLE>(handle);
+  if (handleIdentity(file, identity)) return true;
+  // Wine hands a file that a Linux shell opened for the program over as a
+  // handle that tells only its file ID, with volume 0.
+  FILE_ID_INFO info;
+  if (GetFileType(file) != FILE_TYPE_DISK ||
+      GetFileInformationByHandleEx(file, FileIdInfo, &info, sizeof info) == 0)
+    return false;
+  identity->volume = info.VolumeSerialNumber != 0 ? info.VolumeSerialNumber : kAnyVolume;
+  // The file index is the ID's low 64 bits, least significant byte first.
+  identity->file = 0;
+  for (int i = 7; i >= 0; --i) identity->file = identity->file << 8 | info.FileId.Identifier[i];
+  return true;
 }
 #else
 bool makeDirectory(const char* name) {

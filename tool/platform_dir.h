@@ -26,11 +26,17 @@ bool returnToStartDirectory();
 const char* directoryError();
 
 // What tells one file from another on the host, whatever names lead to it:
-// device and inode, or volume serial number and file index.
+// device and inode, or volume serial number and file index. A volume of
+// kAnyVolume is one the host did not tell.
 struct FileIdentity {
   uint64_t volume;
   uint64_t file;
 };
+constexpr uint64_t kAnyVolume = UINT64_MAX;
+
+// Whether `a` and `b` are the same file; a file whose volume is not known is
+// taken for any file with its index, so that it is never written over.
+bool sameFile(const FileIdentity& a, const FileIdentity& b);
 
 // The identity of the file `path` names, following links; false when there is
 // no such file or it cannot be looked at.
