@@ -26,7 +26,6 @@ bool validOffset(int64_t position) {
 
 // One index for the process, too large for any stack: it belongs to the reader
 // whose stamp matches; another reader that needs it builds it again.
-static_assert(TrackIndex::kTracks == D88Image::kMaxTracks, "the index covers every track");
 TrackIndex trackIndex;
 uint32_t indexOwner = 0;
 uint32_t lastStamp = 0;

@@ -54,7 +54,7 @@
 class D88Image {
  public:
   static constexpr int kMaxDisks = 64;
-  static constexpr int kMaxTracks = 164;
+  static constexpr int kMaxTracks = TrackIndex::kTracks;  // 164
   static constexpr int kNameLength = 16;
   static constexpr int kTrackTableOffset = 32;
   static constexpr int kDiskHeaderSize = kTrackTableOffset + kMaxTracks * 4;  // 688

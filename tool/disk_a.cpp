@@ -38,8 +38,10 @@ bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r
   // they are not the item's, so only what was read goes into the file.
   const size_t count = total > skip ? static_cast<size_t>(total - skip) : 0;
 
+  // A name that leads to no file yet cannot be a kept one.
   FileIdentity identity;
-  for (int i = 0; i < x.keptCount && fileIdentity(name, &identity); ++i) {
+  const bool exists = fileIdentity(name, &identity);
+  for (int i = 0; exists && i < x.keptCount; ++i) {
     if (sameFile(identity, x.kept[i])) {
       reportError(x, "cannot write", name, x.keptBecause[i]);
       return false;

@@ -39,15 +39,12 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
   }
   Extraction x{image, out, err, sectorBuffer, directoryBuffer, "", false, {}, {}, 0};
   // Item files are checked against these, so that none is written over.
-  if (fileIdentity(argv[1], &x.kept[x.keptCount])) {
-    x.keptBecause[x.keptCount++] = "it is the image being read";
-  }
-  if (streamIdentity(out, &x.kept[x.keptCount])) {
-    x.keptBecause[x.keptCount++] = "it is the standard output";
-  }
-  if (streamIdentity(err, &x.kept[x.keptCount])) {
-    x.keptBecause[x.keptCount++] = "it is the standard error";
-  }
+  const auto keep = [&x](bool known, const char* why) {
+    if (known) x.keptBecause[x.keptCount++] = why;
+  };
+  keep(fileIdentity(argv[1], &x.kept[x.keptCount]), "it is the image being read");
+  keep(streamIdentity(out, &x.kept[x.keptCount]), "it is the standard output");
+  keep(streamIdentity(err, &x.kept[x.keptCount]), "it is the standard error");
   const int count = image.diskCount();
   for (int i = 0; i < count && image.readError() == 0; ++i) {
     image.selectDisk(i);
