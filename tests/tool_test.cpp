@@ -14,6 +14,7 @@
 #include "tool/run.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,6 +46,26 @@ extern "C" size_t __wrap_fread(void* data, size_t size, size_t count, FILE* file
   return 0;
 }
 
+#ifndef _WIN32
+// The tool's own writes (item files) pass through here (linked with
+// --wrap=write): the first of `writeFailures` is the bytes they may write
+// before one fails as on a full disk, then the next, and so on.
+std::vector<size_t> writeFailures;
+extern "C" ssize_t __real_write(int fd, const void* data, size_t count);
+extern "C" ssize_t __wrap_write(int fd, const void* data, size_t count) {
+  if (writeFailures.empty()) return __real_write(fd, data, count);
+  size_t& left = writeFailures.front();
+  if (left == 0) {
+    writeFailures.erase(writeFailures.begin());
+    errno = ENOSPC;
+    return -1;
+  }
+  count = std::min(count, left);
+  left -= count;
+  return __real_write(fd, data, count);
+}
+#endif
+
 namespace {
 
 #ifdef _WIN32
@@ -75,12 +96,20 @@ Bytes readFile(const fs::path& path) {
   return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-// Everything below `root`: files with their bytes, directories with a trailing '/'.
+// Everything below `root`: files with their bytes, directories with a
+// trailing '/', links as "name -> target" (not followed), other files (a
+// FIFO) with a trailing '|'.
 Tree readTree(const fs::path& root) {
   Tree tree;
   for (auto& e : fs::recursive_directory_iterator(root)) {
     const std::string name = e.path().lexically_relative(root).generic_string();
-    tree[e.is_directory() ? name + "/" : name] = e.is_directory() ? Bytes() : readFile(e.path());
+    if (e.is_symlink()) {
+      tree[name + " -> " + fs::read_symlink(e.path()).generic_string()] = {};
+    } else if (e.is_directory() || !e.is_regular_file()) {
+      tree[name + (e.is_directory() ? "/" : "|")] = {};
+    } else {
+      tree[name] = readFile(e.path());
+    }
   }
   return tree;
 }
@@ -93,18 +122,20 @@ struct Outcome {
 
 // Runs the tool with `args`, where "@" stands for `image`, in a directory of
 // its own beside the image, after `prepare` has put there what it wants: the
-// built program when `asProcess`, otherwise run() in this process. Standard
-// output goes to `outPath` instead of being captured when one is given.
-// Checks what must hold for every run: the image is unchanged and was opened
-// only for reading, and nothing appeared outside the run's directory.
+// built program when `asProcess`, otherwise run() in this process. A process
+// has its standard output and error captured, then `redirect` applied after
+// them ("@" for the image again), in the shell's syntax; in this process,
+// `redirect` names the file standard output goes to. Checks what must
+// hold for every run: the image is unchanged and was opened only for
+// reading, and nothing appeared outside the run's directory.
 Outcome runOn(const Bytes& image, std::vector<std::string> args = {"@"}, bool asProcess = false,
               const std::function<void(const fs::path&)>& prepare = nullptr,
-              std::string outPath = "") {
+              const std::string& redirect = "") {
   const fs::path parent =
       fs::temp_directory_path() / ("d88test-" + std::to_string(std::random_device()()));
   fs::create_directories(parent / "run");
   const std::string path = (parent / "image.d88").string(), err = (parent / "err").string();
-  const std::string out = outPath.empty() ? (parent / "out").string() : outPath;
+  const std::string out = !asProcess && !redirect.empty() ? redirect : (parent / "out").string();
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
   if (prepare) prepare(parent / "run");
@@ -118,7 +149,8 @@ Outcome runOn(const Bytes& image, std::vector<std::string> args = {"@"}, bool as
     std::string command = std::getenv("D88_TEST_WRAPPER") ? std::getenv("D88_TEST_WRAPPER") : "";
     command += " \"" D88EXTRACT_PATH "\"";
     for (const std::string& a : args) command += " \"" + a + "\"";
-    command += " >\"" + out + "\" 2>\"" + err + "\"";
+    command += " >\"" + out + "\" 2>\"" + err + "\" ";
+    for (char c : redirect) command += c == '@' ? "\"" + path + "\"" : std::string(1, c);
     fflush(nullptr);
 #ifdef _WIN32
     o.status = std::system(("\"" + command + "\"").c_str());  // cmd strips one pair of quotes
@@ -141,8 +173,10 @@ Outcome runOn(const Bytes& image, std::vector<std::string> args = {"@"}, bool as
   EXPECT_EQ(readFile(path), image);
   o.tree = readTree(parent / "run");
   // Beside run/ only the image and the captured output.
-  EXPECT_EQ(readTree(parent).size(), o.tree.size() + (outPath.empty() ? 4 : 3));
-  const Bytes outBytes = outPath.empty() ? readFile(out) : Bytes(), errBytes = readFile(err);
+  for (const auto& [name, bytes] : readTree(parent))
+    EXPECT_TRUE(name.rfind("run/", 0) == 0 || name == "image.d88" || name == "out" || name == "err")
+        << name;
+  const Bytes outBytes = out == redirect ? Bytes() : readFile(out), errBytes = readFile(err);
   o.out.assign(outBytes.begin(), outBytes.end());
   o.err.assign(errBytes.begin(), errBytes.end());
   fs::remove_all(parent);
@@ -189,6 +223,25 @@ Tree itemsB(const Disk& b) {
 }
 
 const Disk kPlain{"PLAIN", {track(0, 16, 1)}};
+
+#ifndef _WIN32
+// Runs `runIt` with "/dev/fd/N", the read end of a pipe that a thread feeds
+// `image` into, as "zcat game.d88.gz |" would.
+Outcome throughPipe(const Bytes& image, const std::function<Outcome(const std::string&)>& runIt) {
+  int fds[2];
+  EXPECT_EQ(pipe(fds), 0);
+  fcntl(fds[1], F_SETFD, FD_CLOEXEC);  // the program must see the end of it
+  signal(SIGPIPE, SIG_IGN);  // a run that left the pipe unread fails the write, not the test
+  std::thread feed([&] {
+    EXPECT_EQ(write(fds[1], image.data(), image.size()), ssize_t(image.size()));
+    close(fds[1]);
+  });
+  Outcome o = runIt("/dev/fd/" + std::to_string(fds[0]));
+  close(fds[0]);
+  feed.join();
+  return o;
+}
+#endif
 
 }  // namespace
 
@@ -309,31 +362,63 @@ TEST(Tool, FailuresAreReportedAndTheRunGoesOn) {
       "\n[A] -> D000\n000  000a (Tr.02 Sc.01) SIZE:0064\n001  0014 (Tr.04 Sc.01) SIZE:00c8\n"
       "002  001e (Tr.06 Sc.01) SIZE:012c\n" +
       kCutting;
-  // 000 is taken by a directory; 001 is a link to a full disk, failing on close.
+  // 000 is taken by a directory; 001 is a link to a device, MUS01 a FIFO
+  // with no reader: neither is written (nor waited for), and both stay.
   Tree left = itemsA(a, entries) + itemsB(b);
   left.erase("D000/000");
   left["D000/000/"] = {};
   std::string err = kDiskA + "error: cannot create D000/000: Is a directory\n";
+  std::string errB = kDiskB;
   if (!kWindows) {
     left.erase("D000/001");
-    err += "error: cannot write D000/001: No space left on device\n";
+    left.erase("MUS01");
+    left["D000/001 -> /dev/full"] = left["MUS01|"] = {};
+    err += "error: cannot write D000/001: not a regular file\n";
+    errB += "error: cannot write MUS01: not a regular file\n";
   }
   expect(runOn(build({a, b}), {"@"}, true,
                [](const fs::path& dir) {
                  fs::create_directories(dir / "D000" / "000");
-                 if (!kWindows) fs::create_symlink("/dev/full", dir / "D000" / "001");
+#ifndef _WIN32
+                 fs::create_symlink("/dev/full", dir / "D000" / "001");
+                 mkfifo((dir / "MUS01").c_str(), 0666);
+#endif
                }),
-         1, out, err + kDiskB, left);
+         1, out, err + errB, left);
 
   // A plain file named D000: listed, nothing written, no step above the start.
   expect(runOn(build({a, b}), {"@"}, false,
                [](const fs::path& dir) { std::ofstream(dir / "D000") << "x"; }),
          1, out, kDiskA + "error: cannot enter directory D000: Not a directory\n" + kDiskB,
          itemsB(b) + Tree{{"D000", {'x'}}});
-  // Standard output cannot be written.
-  if (!kWindows)
-    expect(runOn(build({a}), {"@"}, false, nullptr, "/dev/full"), 1, "",
-           kDiskA + "error: cannot write standard output\n", itemsA(a, entries));
+#ifndef _WIN32
+  // The disk fills up part way through 001, a link the user made, and at
+  // once in 002, a file the user made, and in DRIVER, made by the run: no
+  // partial item stays, and no name but the run's own goes.
+  left = itemsA(a, {entries[0]}) + itemsB(b);
+  left.erase("DRIVER");
+  left["D000/001 -> ../elsewhere/target"] = left["elsewhere/"] = {};
+  left["elsewhere/target"] = left["D000/002"] = {};
+  writeFailures = {100 + 50, 0, 0};
+  expect(runOn(build({a, b}), {"@"}, false,
+               [](const fs::path& dir) {
+                 fs::create_directories(dir / "D000");
+                 fs::create_directories(dir / "elsewhere");
+                 std::ofstream(dir / "elsewhere" / "target") << "the user's";
+                 std::ofstream(dir / "D000" / "002") << "the user's";
+                 fs::create_symlink("../elsewhere/target", dir / "D000" / "001");
+               }),
+         1, out,
+         kDiskA + "error: cannot write D000/001: No space left on device\n" +
+             "error: cannot write D000/002: No space left on device\n" + kDiskB +
+             "error: cannot write DRIVER: No space left on device\n",
+         left);
+  EXPECT_TRUE(writeFailures.empty());
+  // Standard output cannot be written: the reason is told.
+  expect(runOn(build({a}), {"@"}, true, nullptr, ">/dev/full"), 1, "",
+         kDiskA + "error: cannot write standard output: No space left on device\n",
+         itemsA(a, entries));
+#endif
 }
 
 TEST(Tool, ImageCutAtEveryLength) {
@@ -389,19 +474,12 @@ TEST(Tool, TheImageIsNeverWrittenAndTheRunEndsWhereItStarted) {
                  fs::create_directory_symlink("else/deep", dir / "D000");
                }),
          0, "\n[A] -> D000\n" + listing + kCutting, kDiskA + kDiskB,
-         Tree{{"D000/", {}}, {"else/", {}}} + itemsA(a, entries, "else/deep/") + itemsB(b));
+         Tree{{"D000 -> else/deep", {}}, {"else/", {}}} + itemsA(a, entries, "else/deep/") +
+             itemsB(b));
   // A pipe is read once into a temporary copy: the same files as from the file.
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  std::thread feed([&] {
-    EXPECT_EQ(write(fds[1], image.data(), image.size()), ssize_t(image.size()));
-    close(fds[1]);
-  });
-  expect(runOn(image, {"/dev/fd/" + std::to_string(fds[0])}), 0,
+  expect(throughPipe(image, [](const std::string& fd) { return runOn({}, {fd}); }), 0,
          "\n[A] -> D000\n" + listing + kCutting, kDiskA + kDiskB, itemsA(a, entries) + itemsB(b));
-  signal(SIGPIPE, SIG_IGN);  // a run that left the pipe unread fails the write, not the test
-  close(fds[0]);
-  feed.join();
+  int fds[2];
   // A pipe that cannot be read (ftell fails on a pipe): the reason is told.
   ASSERT_EQ(pipe(fds), 0);
   close(fds[1]);
@@ -432,3 +510,39 @@ TEST(Tool, TheImageIsNeverWrittenAndTheRunEndsWhereItStarted) {
   setenv("D88_TEST_WRAPPER", wrapper.c_str(), 1);
 #endif
 }
+
+#ifndef _WIN32
+// However the program is started, standard output and error stay what they
+// were given as, and the image is never written through them.
+TEST(Tool, AnyStart) {
+  std::vector<Entry> entries;
+  for (int j = 0; j < 64; ++j) entries.push_back({10 + j, 16});
+  const Disk a = diskA("A", entries), b = diskB("B");
+  const Bytes image = build({a, b, a, a});
+  const Tree items =
+      itemsA(a, entries) + itemsA(a, entries, "D002/") + itemsA(a, entries, "D003/") + itemsB(b);
+  const std::string notices = kDiskA + kDiskB + kDiskA + kDiskA;
+  // Standard input and output closed, the image through a pipe: its copy
+  // must not land where the listing goes.
+  expect(
+      throughPipe(image,
+                  [](const std::string& fd) { return runOn({}, {fd}, true, nullptr, "<&- >&-"); }),
+      0, "", notices, items);
+  // Standard output or error opened on the image, even for reading and writing.
+  expect(runOn(image, {"@"}, true, nullptr, "1<>@"), 1, "",
+         "error: standard output is the image being read\n", {});
+  expect(runOn(image, {"@"}, true, nullptr, "2<>@"), 1,
+         "error: standard error is the image being read\n", "", {});
+  // The listing's reader has gone ("| head -1"): every item is still written.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  ASSERT_EQ(dup2(fds[1], 9), 9);
+  close(fds[1]);
+  signal(SIGPIPE, SIG_DFL);  // as a shell starts the program
+  expect(runOn(image, {"@"}, true, nullptr, ">&9"), 1, "",
+         notices + "error: cannot write standard output: Broken pipe\n", items);
+  signal(SIGPIPE, SIG_IGN);
+  close(9);
+}
+#endif

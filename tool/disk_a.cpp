@@ -1,10 +1,11 @@
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 
 #include "diskimage/d88_image.h"
 #include "diskimage/little_endian.h"
 #include "tool/extraction.h"
-#include "tool/platform_dir.h"
+#include "tool/platform.h"
 
 namespace {
 
@@ -28,6 +29,14 @@ void reportError(Extraction& x, const char* what, const char* name, const char* 
   x.failed = true;
 }
 
+void print(Extraction& x, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const int written = vfprintf(x.out, format, arguments);
+  va_end(arguments);
+  if (written < 0 && x.outError == 0) x.outError = errno != 0 ? errno : EIO;
+}
+
 bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r, int n, int skip,
                  int length) {
   if (skip < 0 || length < 0 || skip > kSectorBufferSize - length) return false;
@@ -38,33 +47,26 @@ bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r
   // they are not the item's, so only what was read goes into the file.
   const size_t count = total > skip ? static_cast<size_t>(total - skip) : 0;
 
-  // A name that leads to no file yet cannot be a kept one.
-  FileIdentity identity;
-  const bool exists = fileIdentity(name, &identity);
-  for (int i = 0; exists && i < x.keptCount; ++i) {
-    if (sameFile(identity, x.kept[i])) {
+  // What the name leads to is checked on the open file, before it changes.
+  ItemFile file;
+  if (!file.open(name)) {
+    if (file.notRegular()) {
+      reportError(x, "cannot write", name, "not a regular file");
+    } else {
+      reportError(x, "cannot create", name, systemError());
+    }
+    return false;
+  }
+  for (int i = 0; i < x.keptCount; ++i) {
+    if (sameFile(file.identity(), x.kept[i])) {
       reportError(x, "cannot write", name, x.keptBecause[i]);
       return false;
     }
   }
-  FILE* file = fopen(name, "wb");
-  if (file == nullptr) {
-    reportError(x, "cannot create", name, strerror(errno));
-    return false;
-  }
-  // Unbuffered: the item goes out in one write.
-  setvbuf(file, nullptr, _IONBF, 0);
-  bool ok = fwrite(x.sector + skip, 1, count, file) == count;
-  int error = errno;
-  if (fclose(file) != 0 && ok) {
-    ok = false;
-    error = errno;
-  }
-  if (!ok) {
-    remove(name);
-    reportError(x, "cannot write", name, strerror(error));
-  }
-  return ok;
+  if (file.write(x.sector + skip, count)) return true;
+  reportError(x, "cannot write", name, systemError());
+  file.discard(name);
+  return false;
 }
 
 bool extractDiskA(Extraction& x, int index, bool makeSubdirectories) {
@@ -90,15 +92,15 @@ bool extractDiskA(Extraction& x, int index, bool makeSubdirectories) {
     // Items must not land in the starting directory instead: when the
     // subdirectory cannot be made or entered, list, and write nothing.
     if (!makeDirectory(subdirectory)) {  // an existing directory is reused
-      reportError(x, "cannot create directory", subdirectory, directoryError());
+      reportError(x, "cannot create directory", subdirectory, systemError());
     } else if (!holdStartDirectory() || !changeDirectory(subdirectory)) {
-      reportError(x, "cannot enter directory", subdirectory, directoryError());
+      reportError(x, "cannot enter directory", subdirectory, systemError());
     } else {
       entered = true;
       snprintf(where, sizeof where, "%s/", subdirectory);
     }
     writeItems = entered;
-    fprintf(x.out, "\n[%s] -> %s\n", image.diskName(), subdirectory);
+    print(x, "\n[%s] -> %s\n", image.diskName(), subdirectory);
   }
   x.where = where;
 
@@ -111,14 +113,14 @@ bool extractDiskA(Extraction& x, int index, bool makeSubdirectories) {
     const int sector = start % kSectorsPerTrack + 1;
     char name[12];  // room for any int, as the compiler asks
     snprintf(name, sizeof name, "%03d", j);
-    fprintf(x.out, "%-3s  %04x (Tr.%02x Sc.%02x) SIZE:%04x\n", name, start, track, sector, size);
+    print(x, "%-3s  %04x (Tr.%02x Sc.%02x) SIZE:%04x\n", name, start, track, sector, size);
     if (writeItems) extractItem(x, name, track, track / 2, track % 2, sector, kSizeCode, 0, size);
   }
 
   x.where = "";
   // Anything written after a failed return would land in the wrong place.
   if (entered && !returnToStartDirectory()) {
-    reportError(x, "cannot leave directory", subdirectory, directoryError());
+    reportError(x, "cannot leave directory", subdirectory, systemError());
     return false;
   }
   return true;

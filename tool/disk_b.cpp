@@ -34,12 +34,12 @@ void extractDiskB(Extraction& x) {
   fputs(kDiskBNotice, x.err);
   x.image.setSectorRange(1, kSectorsPerTrack);
 
-  fputs("cutting ... DRIVER\n", x.out);
+  print(x, "cutting ... DRIVER\n");
   extractItem(x, "DRIVER", 0, 0, 0, 2, kSizeCode, 0, kDriverLength);
   for (int k = 0; k < kMusicItems && x.image.readError() == 0; ++k) {
     char name[16];  // room for any int, as the compiler asks
     snprintf(name, sizeof name, "MUS%02d", k);
-    fprintf(x.out, "cutting ... %s\n", name);
+    print(x, "cutting ... %s\n", name);
     const int track = kMusicTrack + k;
     extractItem(x, name, track, track / 2, k % 2, 1, kSizeCode, 0, kMusicLength);
   }

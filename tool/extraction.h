@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "tool/platform_dir.h"
+#include "tool/platform.h"
 
 class D88Image;
 
@@ -27,6 +27,7 @@ struct Extraction {
   uint8_t* directory;  // kDirectoryBufferSize bytes
   const char* where;   // prefix naming the current directory in messages: "" or "D000/"
   bool failed;         // something could not be read or written: the run ends with 1
+  int outError;        // the reason the first write to `out` failed; 0 while none has
   // Files no item may be written over, and why: the image, and the files
   // standard output and standard error go to.
   FileIdentity kept[3];
@@ -37,14 +38,22 @@ struct Extraction {
 // Writes one error line "error: WHAT WHERE+NAME: REASON" and marks the run failed.
 void reportError(Extraction& x, const char* what, const char* name, const char* reason);
 
+// Writes listing text to `out` as printf() does, keeping the reason of the
+// first write that fails: the run goes on, and ends by telling it.
+#ifdef __GNUC__
+__attribute__((format(printf, 2, 3)))
+#endif
+void print(Extraction& x, const char* format, ...);
+
 // Reads `skip` + `length` bytes as one sector run from (c, h, r, n) in track
 // index `track` and writes bytes skip .. skip + length - 1 of it to the file
 // `name` in the current directory. Only bytes read from the image are written:
 // a run that comes up short gives a shorter file. Returns false, creating no
-// file, when the run read nothing or met a read error, when `name` is one of
-// the kept files (reported: the image is never written, nor an output stream),
-// or when the file could not be written in full (reported, and no partial
-// file is left).
+// file, when the run read nothing or met a read error; false, reported, when
+// `name` is one of the kept files (the image is never written, nor an output
+// stream) or no regular file (a FIFO, a device), or when the file could not
+// be written in full (no partial item is left, and no name the user made is
+// removed).
 bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r, int n, int skip,
                  int length);
 

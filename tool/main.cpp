@@ -1,7 +1,9 @@
 #include "diskimage/d88_image.h"
+#include "tool/platform.h"
 #include "tool/run.h"
 
 int main(int argc, char** argv) {
+  prepareProcess();
   // The one reader of the process, made before the command line is looked at;
   // run() closes its file on every path.
   D88Image image;

@@ -1,5 +1,6 @@
 #include "tool/run.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "diskimage/d88_image.h"
@@ -33,18 +34,40 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
   // "-d" counts only as the second of exactly two arguments.
   if (arguments == 2 && strcmp(argv[2], "-d") == 0) makeSubdirectories = false;
 
-  if (!image.open(argv[1])) {
+  // The image is opened here, so that its identity is that of the file read
+  // (not of whatever its name leads to later) and is known before anything
+  // is written: no item, and neither output stream, may be the image.
+  FILE* stream = fopen(argv[1], "rb");
+  Extraction x{image, out, err, sectorBuffer, directoryBuffer, "", false, 0, {}, {}, 0};
+  FileIdentity identities[3];
+  FILE* const streams[] = {stream, out, err};
+  bool known[3];
+  for (int i = 0; i < 3; ++i)
+    known[i] = streams[i] != nullptr && streamIdentity(streams[i], &identities[i]);
+  const auto isImage = [&](int i) {
+    return known[0] && known[i] && sameFile(identities[i], identities[0]);
+  };
+  if (isImage(1) || isImage(2)) {
+    fclose(stream);
+    // Said on the other stream, unless both are the image: not a byte into it.
+    if (!isImage(2)) fputs("error: standard output is the image being read\n", err);
+    if (!isImage(1)) fputs("error: standard error is the image being read\n", out);
+    return finish(image, 1);
+  }
+  // The reader's window is the buffer: reads go straight from the file into it.
+  if (stream != nullptr) setvbuf(stream, nullptr, _IONBF, 0);
+  if (!image.openStream(stream)) {
     fputs(kOpenFailure, err);
     return finish(image, 1);
   }
-  Extraction x{image, out, err, sectorBuffer, directoryBuffer, "", false, {}, {}, 0};
   // Item files are checked against these, so that none is written over.
-  const auto keep = [&x](bool known, const char* why) {
-    if (known) x.keptBecause[x.keptCount++] = why;
-  };
-  keep(fileIdentity(argv[1], &x.kept[x.keptCount]), "it is the image being read");
-  keep(streamIdentity(out, &x.kept[x.keptCount]), "it is the standard output");
-  keep(streamIdentity(err, &x.kept[x.keptCount]), "it is the standard error");
+  const char* const why[] = {"it is the image being read", "it is the standard output",
+                             "it is the standard error"};
+  for (int i = 0; i < 3; ++i) {
+    if (!known[i]) continue;
+    x.kept[x.keptCount] = identities[i];
+    x.keptBecause[x.keptCount++] = why[i];
+  }
   const int count = image.diskCount();
   for (int i = 0; i < count && image.readError() == 0; ++i) {
     image.selectDisk(i);
@@ -57,8 +80,10 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
     fprintf(err, "error: cannot read %s: %s\n", argv[1], strerror(image.readError()));
     x.failed = true;
   }
-  if (fflush(out) != 0 || ferror(out)) {
-    fputs("error: cannot write standard output\n", err);
+  if (fflush(out) != 0 && x.outError == 0) x.outError = errno;
+  if (ferror(out) && x.outError == 0) x.outError = EIO;
+  if (x.outError != 0) {
+    fprintf(err, "error: cannot write standard output: %s\n", strerror(x.outError));
     x.failed = true;
   }
   return finish(image, x.failed ? 1 : 0);
