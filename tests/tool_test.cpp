@@ -250,8 +250,13 @@ TEST(Tool, CommandLine) {
       "Usage: " D88EXTRACT_PATH " [d88file]\n       -d : not make sub directory\n";
   expect(runOn({}, {}, true), 1, "", usage, {});
   expect(runOn({}, {"@", "-d", "x", "y"}, true), 1, "", usage, {});
-  expect(runOn({}, {"missing.d88", "-d"}, true), 1, "", kOpenFailure, {});
-  expect(runOn({}, {"."}, true), 1, "", kOpenFailure, {});      // a directory is no image
+  expect(runOn({}, {"missing.d88", "-d"}, true), 1, "",
+         kOpenFailure + "error: cannot open missing.d88: No such file or directory\n", {});
+  expect(runOn({}, {"."}, true), 1, "", kOpenFailure + "error: cannot open .: Is a directory\n",
+         {});  // a directory is no image
+  // Asked for alone, help and version go to standard output.
+  expect(runOn({}, {"--help"}, true), 0, usage, "", {});
+  expect(runOn({}, {"--version"}, true), 0, "d88extract " D88EXTRACT_VERSION "\n", "", {});
   expect(runOn({}, {"@"}, true), 0, "", "", {});                // an empty image
   expect(runOn({}, {"@", "x", "y"}, true), 0, "", "", {});      // a third argument is ignored
   expect(runOn(build({kPlain}), {"@"}, true), 0, "", "", {});   // a disk of neither kind
@@ -281,7 +286,8 @@ TEST(Tool, FileNamesInAnyScript) {
   std::string deep;  // over 260 characters, where the host allows it
   for (int i = 0; i < 12; ++i) deep += "ディレクトリ名の長いフォルダ/";
   on(deep + "ディスク.d88", "ディスク.d88");
-  expect(runOn(build({b}), {"ないディスク.d88"}, true), 1, "", kOpenFailure, {});  // missing
+  expect(runOn(build({b}), {"ないディスク.d88"}, true), 1, "",  // missing
+         kOpenFailure + "error: cannot open ないディスク.d88: No such file or directory\n", {});
 }
 
 TEST(Tool, DiskA) {
@@ -294,15 +300,22 @@ TEST(Tool, DiskA) {
       {198, 0x0c01},   // 005: runs off the last track: the whole sectors read
   };
   const Disk a = diskA("GAME DISK 1", entries);
-  expect(runOn(build({kPlain, a}), {"@"}, true), 0,
-         "\n[GAME DISK 1] -> D001\n"
-         "000  0023 (Tr.07 Sc.01) SIZE:0600\n"
-         "001  0009 (Tr.01 Sc.05) SIZE:0c00\n"
-         "002  0003 (Tr.00 Sc.04) SIZE:0a00\n"
-         "003  0030 (Tr.09 Sc.04) SIZE:0000\n"
-         "004  0320 (Tr.a0 Sc.01) SIZE:0400\n"
-         "005  00c6 (Tr.27 Sc.04) SIZE:0c01\n",
-         kDiskA, itemsA(a, entries, "D001/"));
+  const std::string listing =
+      "\n[GAME DISK 1] -> D001\n"
+      "000  0023 (Tr.07 Sc.01) SIZE:0600\n"
+      "001  0009 (Tr.01 Sc.05) SIZE:0c00\n"
+      "002  0003 (Tr.00 Sc.04) SIZE:0a00\n"
+      "003  0030 (Tr.09 Sc.04) SIZE:0000\n"
+      "004  0320 (Tr.a0 Sc.01) SIZE:0400\n";
+  const std::string missing = "warning: D001/004: not written (its first sector is missing)\n",
+                    last = "005  00c6 (Tr.27 Sc.04) SIZE:0c01\n",
+                    cut = "warning: D001/005: 2048 of 3073 bytes read (sectors missing)\n";
+  expect(runOn(build({kPlain, a}), {"@"}, true), 0, listing + last, kDiskA + missing + cut,
+         itemsA(a, entries, "D001/"));
+  // With both streams on one file, each warning follows its item's line.
+  if (!kWindows)
+    expect(runOn(build({kPlain, a}), {"@"}, true, nullptr, "2>&1"), 0,
+           kDiskA + listing + missing + last + cut, "", itemsA(a, entries, "D001/"));
   std::vector<Entry> full;  // 64 entries, no end marker
   for (int j = 0; j < 64; ++j) full.push_back({10 + j, 16});
   EXPECT_EQ(runOn(build({diskA("FULL", full)})).tree, itemsA(a, full));
@@ -316,7 +329,8 @@ TEST(Tool, DiskA) {
   const Bytes image = build({diskA("ONE", first), diskA("TWO", second)});
   const std::string one = "000  000a (Tr.02 Sc.01) SIZE:0064\n001  0014 (Tr.04 Sc.01) SIZE:00c8\n";
   const std::string two = "000  001e (Tr.06 Sc.01) SIZE:012c\n";
-  expect(runOn(image, {"@", "-d"}), 0, one + two, kDiskA + kDiskA,
+  expect(runOn(image, {"@", "-d"}), 0, one + two,
+         kDiskA + kDiskA + "warning: 000 written again (disk 001 replaces disk 000)\n",
          itemsA(a, second, "") + itemsA(a, first, ""));
   for (const auto& args : std::vector<std::vector<std::string>>{{"@", "-D"}, {"@", "-d", "x"}})
     expect(runOn(image, args), 0, "\n[ONE] -> D000\n" + one + "\n[TWO] -> D001\n" + two,
@@ -327,7 +341,8 @@ TEST(Tool, DiskB) {
   Disk b = diskB("MUSIC"), noTrack31 = diskB("MUSIC");
   noTrack31.tracks.erase(noTrack31.tracks.begin() + 31);
   expect(runOn(build({b}), {"@"}, true), 0, kCutting, kDiskB, itemsB(b));
-  expect(runOn(build({noTrack31})), 0, kCutting, kDiskB, itemsB(noTrack31));
+  expect(runOn(build({noTrack31})), 0, kCutting,
+         kDiskB + "warning: MUS01: not written (its first sector is missing)\n", itemsB(noTrack31));
 
   // A disk that is both: its Disk A items in its subdirectory, its Disk B items here.
   const Disk a = diskA("", {{12, 64}});
@@ -544,5 +559,29 @@ TEST(Tool, AnyStart) {
          notices + "error: cannot write standard output: Broken pipe\n", items);
   signal(SIGPIPE, SIG_IGN);
   close(9);
+}
+#endif
+
+#ifndef _WIN32
+// A terminal gets the notices in its locale's encoding where that is UTF-8,
+// and a disk name without the control bytes that would drive it; redirected,
+// both are the exact bytes.
+TEST(Tool, TerminalsGetTextTheyCanShow) {
+  const Bytes image = build({diskA("\x1b]0;pwned\a\x1b[2J", {})});
+  // "Disk A を認識しました.\n" in UTF-8.
+  const std::string utf8 =
+      "Disk A "
+      "\xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.";
+  const std::string wrapper = getenv("D88_TEST_WRAPPER") ? getenv("D88_TEST_WRAPPER") : "";
+  for (const std::string locale : {"C.UTF-8", "C"}) {
+    // Both streams on a pseudo-terminal made by script(1), which prints what it shows.
+    setenv("D88_TEST_WRAPPER",
+           ("sh -c 'LANG=" + locale + " exec script -qec \"$*\" /dev/null' sh").c_str(), 1);
+    const std::string notice = locale == "C" ? kDiskA.substr(0, kDiskA.size() - 1) : utf8;
+    expect(runOn(image, {"@"}, true), 0, notice + "\r\n\r\n[?]0;pwned??[2J] -> D000\r\n", "",
+           {{"D000/", {}}});
+  }
+  setenv("D88_TEST_WRAPPER", wrapper.c_str(), 1);
+  expect(runOn(image), 0, "\n[\x1b]0;pwned\a\x1b[2J] -> D000\n", kDiskA, {{"D000/", {}}});
 }
 #endif

@@ -9,9 +9,6 @@
 
 namespace {
 
-// "Disk A を認識しました.\n" in Shift_JIS.
-const char kDiskANotice[] = "Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
-
 // A Disk A has five 1,024-byte sectors (size code 3) per track; its directory
 // is the first half of sector (0, 1, 1) in track index 1.
 constexpr int kSectorsPerTrack = 5;
@@ -22,30 +19,34 @@ constexpr int kDirectoryTrack = 1;
 constexpr int kStartOffset = 2;
 constexpr int kSizeOffset = 4;
 
+// The entry of `name` among the items written into the start directory, or
+// null when none of that name was.
+Extraction::Written* writtenBefore(Extraction& x, const char* name) {
+  for (int i = 0; i < x.writtenCount; ++i)
+    if (strcmp(x.written[i].name, name) == 0) return &x.written[i];
+  return nullptr;
+}
+
 }  // namespace
-
-void reportError(Extraction& x, const char* what, const char* name, const char* reason) {
-  fprintf(x.err, "error: %s %s%s: %s\n", what, x.where, name, reason);
-  x.failed = true;
-}
-
-void print(Extraction& x, const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  const int written = vfprintf(x.out, format, arguments);
-  va_end(arguments);
-  if (written < 0 && x.outError == 0) x.outError = errno != 0 ? errno : EIO;
-}
 
 bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r, int n, int skip,
                  int length) {
   if (skip < 0 || length < 0 || skip > kSectorBufferSize - length) return false;
   const int total = x.image.readSectors(track, c, h, r, n, x.sector, skip + length);
   // A run cut short by a read error may not stand for the item: write nothing.
-  if (total == 0 || x.image.readError() != 0) return false;
+  if (x.image.readError() != 0) return false;
+  // A damaged image is the image's state, not a failure: told, not failed.
+  if (total == 0) {
+    if (length > 0)
+      tell(x, "warning: %s%s: not written (its first sector is missing)\n", x.where, name);
+    return false;
+  }
   // A run that came up short leaves earlier bytes in the buffer past `total`:
   // they are not the item's, so only what was read goes into the file.
   const size_t count = total > skip ? static_cast<size_t>(total - skip) : 0;
+  if (total < skip + length)
+    tell(x, "warning: %s%s: %d of %d bytes read (sectors missing)\n", x.where, name,
+         static_cast<int>(count), length);
 
   // What the name leads to is checked on the open file, before it changes.
   ItemFile file;
@@ -63,21 +64,36 @@ bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r
       return false;
     }
   }
-  if (file.write(x.sector + skip, count)) return true;
-  reportError(x, "cannot write", name, systemError());
-  file.discard(name);
-  return false;
+  // Names in the start directory are shared by the disks: a later disk's
+  // item replaces an earlier one's, and says so.
+  Extraction::Written* before = x.where[0] == '\0' ? writtenBefore(x, name) : nullptr;
+  if (!file.write(x.sector + skip, count)) {
+    reportError(x, "cannot write", name, systemError());
+    file.discard(name, before != nullptr && before->created);
+    return false;
+  }
+  if (before != nullptr) {
+    tell(x, "warning: %s written again (disk %03d replaces disk %03d)\n", name, x.disk,
+         before->disk);
+    before->disk = x.disk;
+  } else if (x.where[0] == '\0' && x.writtenCount < kDirectoryEntries + kDiskBItems) {
+    Extraction::Written& entry = x.written[x.writtenCount++];
+    snprintf(entry.name, sizeof entry.name, "%s", name);
+    entry.disk = x.disk;
+    entry.created = file.created();
+  }
+  return true;
 }
 
 bool extractDiskA(Extraction& x, int index, bool makeSubdirectories) {
   D88Image& image = x.image;
   if (image.readSector(kDirectoryTrack, 0, 1, 1, kSizeCode, x.sector, 1) == 0) return true;
-  fputs(kDiskANotice, x.err);
+  notice(x, Notice::kDiskA);
   image.setSectorRange(1, kSectorsPerTrack);
   if (image.readSectors(kDirectoryTrack, 0, 1, 1, kSizeCode, x.directory, kDirectoryBufferSize) ==
       0) {
     if (image.readError() == 0) {
-      fprintf(x.err, "error: cannot read the directory of disk %03d\n", index);
+      tell(x, "error: cannot read the directory of disk %03d\n", index);
       x.failed = true;
     }
     return false;
@@ -100,7 +116,8 @@ bool extractDiskA(Extraction& x, int index, bool makeSubdirectories) {
       snprintf(where, sizeof where, "%s/", subdirectory);
     }
     writeItems = entered;
-    print(x, "\n[%s] -> %s\n", image.diskName(), subdirectory);
+    char shown[32];
+    print(x, "\n[%s] -> %s\n", shownName(x, image.diskName(), shown), subdirectory);
   }
   x.where = where;
 

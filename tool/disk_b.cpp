@@ -5,9 +5,6 @@
 
 namespace {
 
-// "Disk B を認識しました.\n" in Shift_JIS.
-const char kDiskBNotice[] = "Disk B \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
-
 // A Disk B has sixteen 256-byte sectors (size code 1) per track. Its
 // signature is the last 16 bytes of sector (0, 0, 16) in track index 0.
 constexpr int kSectorsPerTrack = 16;
@@ -20,7 +17,7 @@ constexpr int kSignatureOffset = kSectorSize - kSignatureLength;
 // DRIVER is sectors 2 to 7 of track 0; MUSk is the whole of track 30 + k.
 constexpr int kDriverLength = 6 * kSectorSize;
 constexpr int kMusicTrack = 30;
-constexpr int kMusicItems = 6;
+constexpr int kMusicItems = kDiskBItems - 1;
 constexpr int kMusicLength = kSectorsPerTrack * kSectorSize;
 
 }  // namespace
@@ -31,7 +28,7 @@ void extractDiskB(Extraction& x) {
   if (x.image.readSector(0, 0, 0, kSectorsPerTrack, kSizeCode, x.sector, kSectorSize) < kSectorSize)
     return;
   if (memcmp(x.sector + kSignatureOffset, kSignature, kSignatureLength) != 0) return;
-  fputs(kDiskBNotice, x.err);
+  notice(x, Notice::kDiskB);
   x.image.setSectorRange(1, kSectorsPerTrack);
 
   print(x, "cutting ... DRIVER\n");

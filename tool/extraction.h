@@ -18,25 +18,48 @@ constexpr int kDirectoryEntrySize = 8;
 constexpr int kDirectoryEntries = 64;
 constexpr int kDirectoryBufferSize = kDirectoryEntries * kDirectoryEntrySize;
 
+// The Disk B items: DRIVER and MUS00 to MUS05.
+constexpr int kDiskBItems = 7;
+
 // What the steps of one run share.
 struct Extraction {
+  Extraction(D88Image& image, FILE* out, FILE* err, uint8_t* sector, uint8_t* directory);
+
   D88Image& image;
   FILE* out;           // listing and progress
-  FILE* err;           // notices and errors
+  FILE* err;           // notices, warnings and errors
   uint8_t* sector;     // kSectorBufferSize bytes
   uint8_t* directory;  // kDirectoryBufferSize bytes
-  const char* where;   // prefix naming the current directory in messages: "" or "D000/"
-  bool failed;         // something could not be read or written: the run ends with 1
-  int outError;        // the reason the first write to `out` failed; 0 while none has
+  Display outDisplay;  // how `out` shows text: disk names on a terminal lose their control bytes
+  Display errDisplay;  // how `err` shows text: the notices in the terminal's encoding
+  int disk = -1;       // the disk being extracted
+  const char* where = "";  // prefix naming the current directory in messages: "" or "D000/"
+  bool failed = false;     // something could not be read or written: the run ends with 1
+  int outError = 0;        // the reason the first write to `out` failed; 0 while none has
   // Files no item may be written over, and why: the image, and the files
   // standard output and standard error go to.
-  FileIdentity kept[3];
-  const char* keptBecause[3];
-  int keptCount;
+  FileIdentity kept[3] = {};
+  const char* keptBecause[3] = {};
+  int keptCount = 0;
+  // The items written into the start directory, whose names later disks may
+  // write again: each name, the disk that wrote it last, and whether the run
+  // made the file.
+  struct Written {
+    char name[8];
+    int disk;
+    bool created;
+  };
+  Written written[kDirectoryEntries + kDiskBItems] = {};
+  int writtenCount = 0;
 };
 
-// Writes one error line "error: WHAT WHERE+NAME: REASON" and marks the run failed.
-void reportError(Extraction& x, const char* what, const char* name, const char* reason);
+// The Japanese notices: "Disk A を認識しました.", "Disk B を認識しました.",
+// "ファイルをオープンできません.".
+enum class Notice { kDiskA, kDiskB, kOpenFailure };
+
+// Writes notice `notice` to `err` as Shift_JIS bytes, or, on a terminal that
+// shows UTF-8 (or a Windows console), as text it can show.
+void notice(Extraction& x, Notice notice);
 
 // Writes listing text to `out` as printf() does, keeping the reason of the
 // first write that fails: the run goes on, and ends by telling it.
@@ -44,6 +67,20 @@ void reportError(Extraction& x, const char* what, const char* name, const char* 
 __attribute__((format(printf, 2, 3)))
 #endif
 void print(Extraction& x, const char* format, ...);
+
+// Writes a line to `err` as printf() does, after what `out` holds so far, so
+// that with both on one file each line follows what it is about.
+#ifdef __GNUC__
+__attribute__((format(printf, 2, 3)))
+#endif
+void tell(Extraction& x, const char* format, ...);
+
+// Writes one error line "error: WHAT WHERE+NAME: REASON" and marks the run failed.
+void reportError(Extraction& x, const char* what, const char* name, const char* reason);
+
+// `name` (a disk's name, bytes of the image) as it may be shown on `out`:
+// on a terminal every control byte as '?', so the image cannot drive it.
+const char* shownName(const Extraction& x, const char* name, char (&buffer)[32]);
 
 // Reads `skip` + `length` bytes as one sector run from (c, h, r, n) in track
 // index `track` and writes bytes skip .. skip + length - 1 of it to the file

@@ -7,10 +7,12 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <langinfo.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstring>
 #endif
@@ -93,6 +95,27 @@ ItemFile::~ItemFile() {
 // without a signal. Nothing to prepare.
 void prepareProcess() {}
 
+Display displayOf(FILE* stream) {
+  DWORD mode;
+  const intptr_t handle = _get_osfhandle(_fileno(stream));
+  return handle != -1 && GetConsoleMode(handleOf(handle), &mode) != 0 ? Display::kConsole
+                                                                      : Display::kBytes;
+}
+
+void writeConsole(FILE* stream, const char* text) {
+  fflush(stream);
+  // The notices are short: a line of at most a few dozen characters.
+  wchar_t wide[128], line[256];
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, 128);
+  DWORD count = 0;
+  for (int i = 0; i + 1 < length; ++i) {
+    if (wide[i] == L'\n') line[count++] = L'\r';
+    line[count++] = wide[i];
+  }
+  DWORD written;
+  WriteConsoleW(handleOf(_get_osfhandle(_fileno(stream))), line, count, &written, nullptr);
+}
+
 bool makeDirectory(const char* name) {
   return remember(CreateDirectoryA(name, nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS);
 }
@@ -143,14 +166,14 @@ bool ItemFile::write(const uint8_t* data, size_t count) {
   return close();
 }
 
-void ItemFile::discard(const char* name) {
+void ItemFile::discard(const char* name, bool createdBefore) {
   const HANDLE file = handleOf(handle_);
   LARGE_INTEGER start{};
   if (handle_ != -1 && SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0) SetEndOfFile(file);
   close();
   // A name that is a link (a reparse point) is the user's, whatever it leads to.
   const DWORD attributes = GetFileAttributesA(name);
-  if (created_ && attributes != INVALID_FILE_ATTRIBUTES &&
+  if ((created_ || createdBefore) && attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
     DeleteFileA(name);
 }
@@ -169,6 +192,16 @@ void prepareProcess() {
   }
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
+  setlocale(LC_CTYPE, "");
+}
+
+Display displayOf(FILE* stream) {
+  if (!isatty(fileno(stream))) return Display::kBytes;
+  return strcmp(nl_langinfo(CODESET), "UTF-8") == 0 ? Display::kUtf8 : Display::kTerminal;
+}
+
+void writeConsole(FILE* stream, const char* text) {
+  fputs(text, stream);
 }
 
 bool makeDirectory(const char* name) {
@@ -230,13 +263,14 @@ bool ItemFile::write(const uint8_t* data, size_t count) {
   return close();
 }
 
-void ItemFile::discard(const char* name) {
+void ItemFile::discard(const char* name, bool createdBefore) {
   if (handle_ != -1) ftruncate(static_cast<int>(handle_), 0);
   close();
   // Only the very file this object made, under the name that made it (a
   // link there now has an identity of its own).
   struct stat status;
-  if (created_ && lstat(name, &status) == 0 && sameFile(identityOf(status), identity_))
+  if ((created_ || createdBefore) && lstat(name, &status) == 0 &&
+      sameFile(identityOf(status), identity_))
     unlink(name);
 }
 

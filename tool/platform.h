@@ -8,11 +8,24 @@
 #include <cstdio>
 
 // Makes the process safe to run however it was started, before anything is
-// opened: a standard descriptor (0, 1 or 2) that is closed is opened on the
-// null device, so that no file the tool opens can take its place and receive
-// the listing or the notices; and a closed pipe or a file-size limit makes a
-// write fail with its reason instead of ending the process by a signal.
+// opened, and takes the locale's encoding for terminals: a standard descriptor (0, 1 or 2) that is
+// closed is opened on the null device, so that no file the tool opens can take its place and
+// receive the listing or the notices; and a closed pipe or a file-size limit makes a write fail
+// with its reason instead of ending the process by a signal.
 void prepareProcess();
+
+// How a stream shows text.
+enum class Display {
+  kBytes,     // a file or a pipe: bytes go as they are
+  kTerminal,  // a terminal whose locale's encoding is not UTF-8
+  kUtf8,      // a terminal whose locale's encoding is UTF-8
+  kConsole,   // a Windows console: text goes to it as UTF-16 (writeConsole)
+};
+Display displayOf(FILE* stream);
+
+// Writes the UTF-8 `text` to the Windows console `stream` shows on, as UTF-16
+// (any console code page shows it), each "\n" as a line end.
+void writeConsole(FILE* stream, const char* text);
 
 // Creates directory `name` in the current directory. True when it was made,
 // or when something of that name exists already (entering it tells whether
@@ -76,9 +89,10 @@ class ItemFile {
   // the system's reason when any of that failed.
   bool write(const uint8_t* data, size_t count);
   // After a failed write(): empties the file through the handle, closes it,
-  // and removes `name` when this object created the file and `name` still
-  // names it; so no partial item stays and no name the user made goes.
-  void discard(const char* name);
+  // and removes `name` when this object, or an earlier one of this run
+  // (`createdBefore`), created the file and `name` still names it; so no
+  // partial item stays and no name the user made goes.
+  void discard(const char* name, bool createdBefore);
 
  private:
   bool close();

@@ -8,13 +8,17 @@
 
 namespace {
 
-// "ファイルをオープンできません.\n" in Shift_JIS.
-const char kOpenFailure[] =
-    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB"
-    "\x82\xDC\x82\xB9\x82\xF1.\n";
+#ifndef D88EXTRACT_VERSION
+#define D88EXTRACT_VERSION "unknown"
+#endif
 
 uint8_t sectorBuffer[kSectorBufferSize];
 uint8_t directoryBuffer[kDirectoryBufferSize];
+
+void usage(FILE* stream, const char* program) {
+  fprintf(stream, "Usage: %s [d88file]\n", program);
+  fputs("       -d : not make sub directory\n", stream);
+}
 
 int finish(D88Image& image, int status) {
   image.open(nullptr);
@@ -24,21 +28,30 @@ int finish(D88Image& image, int status) {
 }  // namespace
 
 int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err) {
-  bool makeSubdirectories = true;
+  const char* program = argc > 0 ? argv[0] : "";
   const int arguments = argc - 1;
   if (arguments < 1 || arguments > 3) {
-    fprintf(err, "Usage: %s [d88file]\n", argc > 0 ? argv[0] : "");
-    fputs("       -d : not make sub directory\n", err);
+    usage(err, program);
     return finish(image, 1);
   }
+  // Asked for alone; an image of either name is reached as ./--help.
+  if (arguments == 1 && strcmp(argv[1], "--help") == 0) {
+    usage(out, program);
+    return finish(image, fflush(out) == 0 ? 0 : 1);
+  }
+  if (arguments == 1 && strcmp(argv[1], "--version") == 0) {
+    fputs("d88extract " D88EXTRACT_VERSION "\n", out);
+    return finish(image, fflush(out) == 0 ? 0 : 1);
+  }
   // "-d" counts only as the second of exactly two arguments.
-  if (arguments == 2 && strcmp(argv[2], "-d") == 0) makeSubdirectories = false;
+  const bool makeSubdirectories = !(arguments == 2 && strcmp(argv[2], "-d") == 0);
 
   // The image is opened here, so that its identity is that of the file read
   // (not of whatever its name leads to later) and is known before anything
   // is written: no item, and neither output stream, may be the image.
   FILE* stream = fopen(argv[1], "rb");
-  Extraction x{image, out, err, sectorBuffer, directoryBuffer, "", false, 0, {}, {}, 0};
+  int openError = errno;
+  Extraction x(image, out, err, sectorBuffer, directoryBuffer);
   FileIdentity identities[3];
   FILE* const streams[] = {stream, out, err};
   bool known[3];
@@ -57,7 +70,10 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
   // The reader's window is the buffer: reads go straight from the file into it.
   if (stream != nullptr) setvbuf(stream, nullptr, _IONBF, 0);
   if (!image.openStream(stream)) {
-    fputs(kOpenFailure, err);
+    // A file that opens but cannot be read as one (a directory) tells why by its first read.
+    if (stream != nullptr) openError = errno;
+    notice(x, Notice::kOpenFailure);
+    tell(x, "error: cannot open %s: %s\n", argv[1], strerror(openError != 0 ? openError : EIO));
     return finish(image, 1);
   }
   // Item files are checked against these, so that none is written over.
@@ -71,13 +87,14 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
   const int count = image.diskCount();
   for (int i = 0; i < count && image.readError() == 0; ++i) {
     image.selectDisk(i);
+    x.disk = i;
     // A Disk A whose directory cannot be read ends the whole run.
     if (!extractDiskA(x, i, makeSubdirectories)) break;
     extractDiskB(x);
   }
   // What was extracted before a read error stays; the rest of the image is not trusted.
   if (image.readError() != 0) {
-    fprintf(err, "error: cannot read %s: %s\n", argv[1], strerror(image.readError()));
+    tell(x, "error: cannot read %s: %s\n", argv[1], strerror(image.readError()));
     x.failed = true;
   }
   if (fflush(out) != 0 && x.outError == 0) x.outError = errno;
