@@ -482,15 +482,20 @@ TEST(Tool, TheImageIsNeverWrittenAndTheRunEndsWhereItStarted) {
   expect(runOn(image, {"@"}, false, nullptr, "DRIVER"), 1, "",
          kDiskA + kDiskB + "error: cannot write DRIVER: it is the standard output\n", left);
 #ifndef _WIN32
-  // D000 links elsewhere: it is entered, and the run comes back to where it started.
+  // D000 links elsewhere: it is entered, and the run comes back to where it
+  // started. MUS00 links to a file yet to be made: it is made.
+  left = itemsA(a, entries, "else/deep/") + itemsB(b);
+  left["MUS00 -> mus00.bin"] = {};
+  left["mus00.bin"] = left["MUS00"];
+  left.erase("MUS00");
   expect(runOn(image, {"@"}, false,
                [](const fs::path& dir) {
                  fs::create_directories(dir / "else/deep");
                  fs::create_directory_symlink("else/deep", dir / "D000");
+                 fs::create_symlink("mus00.bin", dir / "MUS00");
                }),
          0, "\n[A] -> D000\n" + listing + kCutting, kDiskA + kDiskB,
-         Tree{{"D000 -> else/deep", {}}, {"else/", {}}} + itemsA(a, entries, "else/deep/") +
-             itemsB(b));
+         Tree{{"D000 -> else/deep", {}}, {"else/", {}}} + left);
   // A pipe is read once into a temporary copy: the same files as from the file.
   expect(throughPipe(image, [](const std::string& fd) { return runOn({}, {fd}); }), 0,
          "\n[A] -> D000\n" + listing + kCutting, kDiskA + kDiskB, itemsA(a, entries) + itemsB(b));
@@ -547,6 +552,8 @@ TEST(Tool, AnyStart) {
   expect(runOn(image, {"@"}, true, nullptr, "1<>@"), 1, "",
          "error: standard output is the image being read\n", {});
   expect(runOn(image, {"@"}, true, nullptr, "2<>@"), 1,
+         "error: standard error is the image being read\n", "", {});
+  expect(runOn(image, {"@", "x", "y", "z"}, true, nullptr, "2>>@"), 1,  // not even the usage
          "error: standard error is the image being read\n", "", {});
   // The listing's reader has gone ("| head -1"): every item is still written.
   int fds[2];

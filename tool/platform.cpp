@@ -129,15 +129,25 @@ bool changeDirectory(const char* name) {
 bool returnToStartDirectory() {
   return remember(SetCurrentDirectoryW(startDirectory) != 0);
 }
+bool pathIdentity(const char* path, FileIdentity* identity) {
+  // No access asked for: the handle only answers what file it is.
+  const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool ok = handleIdentity(file, identity);
+  CloseHandle(file);
+  return ok;
+}
 bool streamIdentity(FILE* stream, FileIdentity* identity) {
   const intptr_t handle = _get_osfhandle(_fileno(stream));
   return handle != -1 && handleIdentity(handleOf(handle), identity);
 }
 
 bool ItemFile::open(const char* name) {
-  const HANDLE file =
-      CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // DELETE: a file this object made can be removed through the handle.
+  const HANDLE file = CreateFileA(name, GENERIC_WRITE | DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return remember(false);
   created_ = GetLastError() != ERROR_ALREADY_EXISTS;
   handle_ = reinterpret_cast<intptr_t>(file);
@@ -166,16 +176,17 @@ bool ItemFile::write(const uint8_t* data, size_t count) {
   return close();
 }
 
-void ItemFile::discard(const char* name, bool createdBefore) {
+void ItemFile::discard(const char* /*name*/, bool createdBefore) {
   const HANDLE file = handleOf(handle_);
   LARGE_INTEGER start{};
   if (handle_ != -1 && SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0) SetEndOfFile(file);
+  // Removed through the handle, so it is this very file whatever its name
+  // leads to now; a name that is a link (a reparse point) opened its target,
+  // which was there before.
+  FILE_DISPOSITION_INFO remove{TRUE};
+  if (handle_ != -1 && (created_ || createdBefore))
+    SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove);
   close();
-  // A name that is a link (a reparse point) is the user's, whatever it leads to.
-  const DWORD attributes = GetFileAttributesA(name);
-  if ((created_ || createdBefore) && attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-    DeleteFileA(name);
 }
 
 bool ItemFile::close() {
@@ -223,6 +234,12 @@ bool changeDirectory(const char* name) {
 bool returnToStartDirectory() {
   return remember(fchdir(startDirectory) == 0);
 }
+bool pathIdentity(const char* path, FileIdentity* identity) {
+  struct stat status;
+  if (stat(path, &status) != 0) return false;
+  *identity = identityOf(status);
+  return true;
+}
 bool streamIdentity(FILE* stream, FileIdentity* identity) {
   struct stat status;
   if (fstat(fileno(stream), &status) != 0) return false;
@@ -238,7 +255,8 @@ bool ItemFile::open(const char* name) {
   // whether this run made it; then as the existing one.
   int fd = ::open(name, kFlags | O_CREAT | O_EXCL, 0666);
   created_ = fd >= 0;
-  if (fd < 0 && errno == EEXIST) fd = ::open(name, kFlags);
+  // A link that leads nowhere yet is followed, and its target made.
+  if (fd < 0 && errno == EEXIST) fd = ::open(name, kFlags | O_CREAT, 0666);
   notRegular_ = fd < 0 && errno == ENXIO;
   if (fd < 0) return remember(false);
   handle_ = fd;
@@ -260,6 +278,11 @@ bool ItemFile::write(const uint8_t* data, size_t count) {
     data += written;
     count -= static_cast<size_t>(written);
   }
+  // A file system that writes later (NFS) tells its errors at a close:
+  // closing a copy of the handle hears them while the item can still be
+  // emptied through the handle.
+  const int copy = dup(fd);
+  if (copy < 0 || ::close(copy) != 0) return remember(false);
   return close();
 }
 

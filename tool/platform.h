@@ -59,6 +59,10 @@ constexpr uint64_t kAnyVolume = UINT64_MAX;
 // taken for any file with its index, so that it is never written over.
 bool sameFile(const FileIdentity& a, const FileIdentity& b);
 
+// The identity of the file `path` names, following links; false when there is
+// no such file or it cannot be looked at.
+bool pathIdentity(const char* path, FileIdentity* identity);
+
 // The identity of the file `stream` reads or writes; false when it is none
 // that can be looked at (a console on Windows, say).
 bool streamIdentity(FILE* stream, FileIdentity* identity);

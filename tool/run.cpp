@@ -30,10 +30,6 @@ int finish(D88Image& image, int status) {
 int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err) {
   const char* program = argc > 0 ? argv[0] : "";
   const int arguments = argc - 1;
-  if (arguments < 1 || arguments > 3) {
-    usage(err, program);
-    return finish(image, 1);
-  }
   // Asked for alone; an image of either name is reached as ./--help.
   if (arguments == 1 && strcmp(argv[1], "--help") == 0) {
     usage(out, program);
@@ -43,28 +39,36 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
     fputs("d88extract " D88EXTRACT_VERSION "\n", out);
     return finish(image, fflush(out) == 0 ? 0 : 1);
   }
+  const bool usable = arguments >= 1 && arguments <= 3;
   // "-d" counts only as the second of exactly two arguments.
   const bool makeSubdirectories = !(arguments == 2 && strcmp(argv[2], "-d") == 0);
 
   // The image is opened here, so that its identity is that of the file read
   // (not of whatever its name leads to later) and is known before anything
-  // is written: no item, and neither output stream, may be the image.
-  FILE* stream = fopen(argv[1], "rb");
+  // is written: no item, and neither output stream, may be the image. One
+  // that cannot be opened is known by its name, so that not even the usage
+  // text or an error goes into it.
+  FILE* stream = usable ? fopen(argv[1], "rb") : nullptr;
   int openError = errno;
   Extraction x(image, out, err, sectorBuffer, directoryBuffer);
   FileIdentity identities[3];
-  FILE* const streams[] = {stream, out, err};
   bool known[3];
-  for (int i = 0; i < 3; ++i)
-    known[i] = streams[i] != nullptr && streamIdentity(streams[i], &identities[i]);
+  known[0] = stream != nullptr ? streamIdentity(stream, &identities[0])
+                               : arguments >= 1 && pathIdentity(argv[1], &identities[0]);
+  known[1] = streamIdentity(out, &identities[1]);
+  known[2] = streamIdentity(err, &identities[2]);
   const auto isImage = [&](int i) {
     return known[0] && known[i] && sameFile(identities[i], identities[0]);
   };
   if (isImage(1) || isImage(2)) {
-    fclose(stream);
+    if (stream != nullptr) fclose(stream);
     // Said on the other stream, unless both are the image: not a byte into it.
     if (!isImage(2)) fputs("error: standard output is the image being read\n", err);
     if (!isImage(1)) fputs("error: standard error is the image being read\n", out);
+    return finish(image, 1);
+  }
+  if (!usable) {
+    usage(err, program);
     return finish(image, 1);
   }
   // The reader's window is the buffer: reads go straight from the file into it.
