@@ -144,10 +144,9 @@ bool streamIdentity(FILE* stream, FileIdentity* identity) {
 }
 
 bool ItemFile::open(const char* name) {
-  // DELETE: a file this object made can be removed through the handle.
-  const HANDLE file = CreateFileA(name, GENERIC_WRITE | DELETE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return remember(false);
   created_ = GetLastError() != ERROR_ALREADY_EXISTS;
   handle_ = reinterpret_cast<intptr_t>(file);
@@ -176,17 +175,23 @@ bool ItemFile::write(const uint8_t* data, size_t count) {
   return close();
 }
 
-void ItemFile::discard(const char* /*name*/, bool createdBefore) {
+void ItemFile::discard(const char* name, bool createdBefore) {
   const HANDLE file = handleOf(handle_);
   LARGE_INTEGER start{};
   if (handle_ != -1 && SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0) SetEndOfFile(file);
-  // Removed through the handle, so it is this very file whatever its name
-  // leads to now; a name that is a link (a reparse point) opened its target,
-  // which was there before.
-  FILE_DISPOSITION_INFO remove{TRUE};
-  if (handle_ != -1 && (created_ || createdBefore))
-    SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove);
   close();
+  if (!created_ && !createdBefore) return;
+  // Only the very file this object made, under the name that made it (a
+  // link there, opened as itself, has an identity of its own).
+  const HANDLE named =
+      CreateFileA(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return;
+  FileIdentity now;
+  FILE_DISPOSITION_INFO remove{TRUE};
+  if (handleIdentity(named, &now) && sameFile(now, identity_))
+    SetFileInformationByHandle(named, FileDispositionInfo, &remove, sizeof remove);
+  CloseHandle(named);
 }
 
 bool ItemFile::close() {
