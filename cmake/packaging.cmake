@@ -19,6 +19,13 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
   ${CMAKE_CURRENT_SOURCE_DIR}/README.md ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE
   ${CMAKE_CURRENT_SOURCE_DIR}/doc/d88extract.1)
 
+# Writes CONTENT to DESTINATION, which is touched only when its bytes change.
+function(d88_write_if_changed destination content)
+  file(WRITE ${destination}.new "${content}")
+  file(COPY_FILE ${destination}.new ${destination} ONLY_IF_DIFFERENT)
+  file(REMOVE ${destination}.new)
+endfunction()
+
 # Compresses SOURCE into DESTINATION as Debian wants it: gzip -9n (no name, no
 # time stamp in the header, so the same bytes every time).
 function(d88_gzip source destination)
@@ -32,9 +39,16 @@ function(d88_gzip source destination)
 endfunction()
 
 if(WIN32)
-  # A folder to unzip anywhere: the program, its README and licence side by side.
+  # A folder to unzip anywhere: the program, its README and licence side by
+  # side, with Windows line ends (CR LF) so that any editor shows them.
+  foreach(name README.md LICENSE)
+    file(READ ${CMAKE_CURRENT_SOURCE_DIR}/${name} text)
+    string(REPLACE "\r\n" "\n" text "${text}")
+    string(REPLACE "\n" "\r\n" text "${text}")
+    d88_write_if_changed(${generated}/${name} "${text}")
+  endforeach()
   install(TARGETS d88extract RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE DESTINATION .)
+  install(FILES ${generated}/README.md ${generated}/LICENSE DESTINATION .)
 else()
   find_program(D88_GZIP gzip REQUIRED)
   mark_as_advanced(D88_GZIP)
