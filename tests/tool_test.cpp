@@ -232,8 +232,12 @@ Outcome throughPipe(const Bytes& image, const std::function<Outcome(const std::s
   EXPECT_EQ(pipe(fds), 0);
   fcntl(fds[1], F_SETFD, FD_CLOEXEC);  // the program must see the end of it
   signal(SIGPIPE, SIG_IGN);  // a run that left the pipe unread fails the write, not the test
-  std::thread feed([&] {
-    EXPECT_EQ(write(fds[1], image.data(), image.size()), ssize_t(image.size()));
+  std::thread feed([&] {     // until the program has read it all, or stopped reading
+    for (size_t at = 0; at < image.size();) {
+      const ssize_t n = write(fds[1], image.data() + at, image.size() - at);
+      if (n <= 0) break;
+      at += size_t(n);
+    }
     close(fds[1]);
   });
   Outcome o = runIt("/dev/fd/" + std::to_string(fds[0]));
@@ -555,6 +559,21 @@ TEST(Tool, AnyStart) {
          "error: standard error is the image being read\n", "", {});
   expect(runOn(image, {"@", "x", "y", "z"}, true, nullptr, "2>>@"), 1,  // not even the usage
          "error: standard error is the image being read\n", "", {});
+  // A pipe's copy that the temporary directory cannot hold says where it went.
+  const std::string wrapper = getenv("D88_TEST_WRAPPER") ? getenv("D88_TEST_WRAPPER") : "";
+  setenv("D88_TEST_WRAPPER", "sh -c 'ulimit -f 1 && exec \"$0\" \"$@\"'", 1);
+  const std::string tmp = getenv("TMPDIR") ? getenv("TMPDIR") : "";
+  const std::string where = (fs::temp_directory_path() / "d88test-tmp").string();
+  fs::create_directories(where);
+  setenv("TMPDIR", where.c_str(), 1);
+  Outcome o = throughPipe(image, [](const std::string& fd) { return runOn({}, {fd}, true); });
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err.substr(0, o.err.find("/dev/fd/")), "error: cannot copy ");
+  EXPECT_EQ(o.err.substr(o.err.find(" to ")), " to " + where + ": File too large\n");
+  EXPECT_TRUE(fs::is_empty(where));
+  fs::remove(where);
+  tmp.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", tmp.c_str(), 1);
+  setenv("D88_TEST_WRAPPER", wrapper.c_str(), 1);
   // The listing's reader has gone ("| head -1"): every item is still written.
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);

@@ -36,10 +36,10 @@ struct Extraction {
   const char* where = "";  // prefix naming the current directory in messages: "" or "D000/"
   bool failed = false;     // something could not be read or written: the run ends with 1
   int outError = 0;        // the reason the first write to `out` failed; 0 while none has
-  // Files no item may be written over, and why: the image, and the files
-  // standard output and standard error go to.
-  FileIdentity kept[3] = {};
-  const char* keptBecause[3] = {};
+  // Files no item may be written over, and why: the image (and its copy,
+  // for a pipe), and the files standard output and standard error go to.
+  FileIdentity kept[4] = {};
+  const char* keptBecause[4] = {};
   int keptCount = 0;
   // The items written into the start directory, whose names later disks may
   // write again: each name, the disk that wrote it last, and whether the run

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <clocale>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #endif
 
@@ -58,8 +60,10 @@ HANDLE handleOf(intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
 }
 
-// The longest path Windows can hold, in UTF-16 units.
+// The longest path Windows can hold, in UTF-16 units; and the longest that
+// GetTempPathW() and GetTempFileNameW() take.
 constexpr DWORD kMaxPath = 32768;
+constexpr DWORD kMaxPathShort = MAX_PATH + 1;
 wchar_t startDirectory[kMaxPath];
 #else
 bool remember(bool ok) {
@@ -73,6 +77,12 @@ FileIdentity identityOf(const struct stat& status) {
   return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
 }
 #endif
+
+// Keeps the reason of the call that just failed; null, as such a call returns.
+FILE* failed() {
+  remember(false);
+  return nullptr;
+}
 
 }  // namespace
 
@@ -114,6 +124,36 @@ void writeConsole(FILE* stream, const char* text) {
   }
   DWORD written;
   WriteConsoleW(handleOf(_get_osfhandle(_fileno(stream))), line, count, &written, nullptr);
+}
+
+FILE* openTemporaryFile(const char** directory) {
+  static char where[3 * kMaxPathShort];
+  wchar_t folder[kMaxPathShort], name[kMaxPathShort];
+  const DWORD length = GetTempPathW(kMaxPathShort, folder);
+  *directory = where;
+  if (length == 0 || length >= kMaxPathShort) return failed();
+  // The folder without its final backslash, in UTF-8 as the program's text is.
+  if (folder[length - 1] == L'\\') folder[length - 1] = L'\0';
+  WideCharToMultiByte(CP_UTF8, 0, folder, -1, where, sizeof where, nullptr, nullptr);
+  if (GetTempFileNameW(folder, L"d88", 0, name) == 0) return failed();
+  const HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    remember(false);
+    DeleteFileW(name);
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+  FILE* stream = fd >= 0 ? _fdopen(fd, "w+b") : nullptr;
+  if (stream == nullptr) {
+    remember(false);
+    if (fd >= 0) {
+      _close(fd);
+    } else {
+      CloseHandle(file);
+    }
+  }
+  return stream;
 }
 
 bool makeDirectory(const char* name) {
@@ -220,6 +260,28 @@ void writeConsole(FILE* stream, const char* text) {
   fputs(text, stream);
 }
 
+FILE* openTemporaryFile(const char** directory) {
+  static char path[4096];
+  const char* folder = getenv("TMPDIR");
+  if (folder == nullptr || folder[0] == '\0') folder = "/tmp";
+  *directory = folder;
+  if (snprintf(path, sizeof path, "%s/d88extract-XXXXXX", folder) >=
+      static_cast<int>(sizeof path)) {
+    errno = ENAMETOOLONG;
+    return failed();
+  }
+  // Unnamed at once: nothing is left behind, whatever ends the run.
+  const int fd = mkostemp(path, O_CLOEXEC);
+  if (fd < 0) return failed();
+  unlink(path);
+  FILE* stream = fdopen(fd, "w+b");
+  if (stream == nullptr) {
+    remember(false);
+    close(fd);
+  }
+  return stream;
+}
+
 bool makeDirectory(const char* name) {
   return remember(mkdir(name, 0777) == 0 || errno == EEXIST);
 }
@@ -292,7 +354,8 @@ bool ItemFile::write(const uint8_t* data, size_t count) {
 }
 
 void ItemFile::discard(const char* name, bool createdBefore) {
-  if (handle_ != -1) ftruncate(static_cast<int>(handle_), 0);
+  // Where even this fails nothing more can be done: the write's error is told.
+  if (handle_ != -1 && ftruncate(static_cast<int>(handle_), 0) != 0) remember(false);
   close();
   // Only the very file this object made, under the name that made it (a
   // link there now has an identity of its own).

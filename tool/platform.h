@@ -27,6 +27,12 @@ Display displayOf(FILE* stream);
 // (any console code page shows it), each "\n" as a line end.
 void writeConsole(FILE* stream, const char* text);
 
+// Makes a new, unnamed file for reading and writing in the temporary
+// directory ($TMPDIR, else /tmp; on Windows the user's temporary folder),
+// which goes when it is closed. Null with the system's reason otherwise.
+// `*directory` is set to the directory, for messages, either way.
+FILE* openTemporaryFile(const char** directory);
+
 // Creates directory `name` in the current directory. True when it was made,
 // or when something of that name exists already (entering it tells whether
 // it is a directory); false with the system's reason otherwise.

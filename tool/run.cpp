@@ -20,6 +20,40 @@ void usage(FILE* stream, const char* program) {
   fputs("       -d : not make sub directory\n", stream);
 }
 
+// Replaces `*stream`, which cannot be positioned (a pipe), by an unnamed
+// temporary copy of what it holds, up to the largest offset an image can
+// address. False, said, when the copy failed.
+bool copyPipe(Extraction& x, const char* path, FILE** stream) {
+  const char* directory;
+  FILE* copy = openTemporaryFile(&directory);
+  if (copy == nullptr) {
+    tell(x, "error: cannot copy %s to %s: %s\n", path, directory, systemError());
+    return false;
+  }
+  // The sector buffer is free until the first disk is read.
+  constexpr size_t kChunk = kSectorBufferSize;
+  int64_t total = 0;
+  for (size_t got = kChunk; got == kChunk && total <= INT32_MAX;) {
+    got = fread(x.sector, 1, kChunk, *stream);
+    // A short read is the end of the pipe, unless the stream says otherwise.
+    if (got < kChunk && !feof(*stream)) {
+      tell(x, "error: cannot read %s: %s\n", path, strerror(errno != 0 ? errno : EIO));
+      fclose(copy);
+      return false;
+    }
+    if (fwrite(x.sector, 1, got, copy) != got || fflush(copy) != 0) {
+      tell(x, "error: cannot copy %s to %s: %s\n", path, directory,
+           strerror(errno != 0 ? errno : EIO));
+      fclose(copy);
+      return false;
+    }
+    total += static_cast<int64_t>(got);
+  }
+  fclose(*stream);
+  *stream = copy;
+  return fseek(copy, 0, SEEK_SET) == 0;
+}
+
 int finish(D88Image& image, int status) {
   image.open(nullptr);
   return status;
@@ -51,8 +85,9 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
   FILE* stream = usable ? fopen(argv[1], "rb") : nullptr;
   int openError = errno;
   Extraction x(image, out, err, sectorBuffer, directoryBuffer);
-  FileIdentity identities[3];
-  bool known[3];
+  // The image, standard output, standard error, and the image's copy.
+  FileIdentity identities[4];
+  bool known[4] = {};
   known[0] = stream != nullptr ? streamIdentity(stream, &identities[0])
                                : arguments >= 1 && pathIdentity(argv[1], &identities[0]);
   known[1] = streamIdentity(out, &identities[1]);
@@ -71,6 +106,14 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
     usage(err, program);
     return finish(image, 1);
   }
+  // A pipe is read from a copy, which no item may be written over either.
+  if (stream != nullptr && fseek(stream, 0, SEEK_SET) != 0) {
+    if (!copyPipe(x, argv[1], &stream)) {
+      fclose(stream);
+      return finish(image, 1);
+    }
+    known[3] = streamIdentity(stream, &identities[3]);
+  }
   // The reader's window is the buffer: reads go straight from the file into it.
   if (stream != nullptr) setvbuf(stream, nullptr, _IONBF, 0);
   if (!image.openStream(stream)) {
@@ -82,8 +125,8 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
   }
   // Item files are checked against these, so that none is written over.
   const char* const why[] = {"it is the image being read", "it is the standard output",
-                             "it is the standard error"};
-  for (int i = 0; i < 3; ++i) {
+                             "it is the standard error", "it is the image being read"};
+  for (int i = 0; i < 4; ++i) {
     if (!known[i]) continue;
     x.kept[x.keptCount] = identities[i];
     x.keptBecause[x.keptCount++] = why[i];
