@@ -329,16 +329,19 @@ TEST(Tool, DiskA) {
   // tells the items of the next ones too.
   // "-d": all here, the later disk's 000 wins; "-d" counts only in lower
   // case, as the last of exactly two arguments.
-  const std::vector<Entry> first = {{10, 100}, {20, 200}}, second = {{30, 300}};
+  // The second disk's 001 is missing: the first disk's stays, and is told.
+  const std::vector<Entry> first = {{10, 100}, {20, 200}}, second = {{30, 300}, {0x320, 1}};
   const Bytes image = build({diskA("ONE", first), diskA("TWO", second)});
   const std::string one = "000  000a (Tr.02 Sc.01) SIZE:0064\n001  0014 (Tr.04 Sc.01) SIZE:00c8\n";
-  const std::string two = "000  001e (Tr.06 Sc.01) SIZE:012c\n";
+  const std::string two = "000  001e (Tr.06 Sc.01) SIZE:012c\n001  0320 (Tr.a0 Sc.01) SIZE:0001\n";
   expect(runOn(image, {"@", "-d"}), 0, one + two,
-         kDiskA + kDiskA + "warning: 000 written again (disk 001 replaces disk 000)\n",
+         kDiskA + kDiskA + "warning: 000 written again (disk 001 replaces disk 000)\n" +
+             "warning: 001: not written (its first sector is missing); 001 holds disk 000's item\n",
          itemsA(a, second, "") + itemsA(a, first, ""));
   for (const auto& args : std::vector<std::vector<std::string>>{{"@", "-D"}, {"@", "-d", "x"}})
     expect(runOn(image, args), 0, "\n[ONE] -> D000\n" + one + "\n[TWO] -> D001\n" + two,
-           kDiskA + kDiskA, itemsA(a, first) + itemsA(a, second, "D001/"));
+           kDiskA + kDiskA + "warning: D001/001: not written (its first sector is missing)\n",
+           itemsA(a, first) + itemsA(a, second, "D001/"));
 }
 
 TEST(Tool, DiskB) {
@@ -405,11 +408,17 @@ TEST(Tool, FailuresAreReportedAndTheRunGoesOn) {
                }),
          1, out, err + errB, left);
 
-  // A plain file named D000: listed, nothing written, no step above the start.
-  expect(runOn(build({a, b}), {"@"}, false,
-               [](const fs::path& dir) { std::ofstream(dir / "D000") << "x"; }),
-         1, out, kDiskA + "error: cannot enter directory D000: Not a directory\n" + kDiskB,
+  // A plain file named D000: listed, nothing written, no step above the
+  // start; in one log, the error right after the line it is about.
+  const std::string d000 = "error: cannot enter directory D000: Not a directory\n";
+  const auto plainD000 = [](const fs::path& dir) { std::ofstream(dir / "D000") << "x"; };
+  expect(runOn(build({a, b}), {"@"}, false, plainD000), 1, out, kDiskA + d000 + kDiskB,
          itemsB(b) + Tree{{"D000", {'x'}}});
+  if (!kWindows)
+    expect(runOn(build({a, b}), {"@"}, true, plainD000, "2>&1"), 1,
+           kDiskA + "\n[A] -> D000\n" + d000 + out.substr(13, out.find("cutting") - 13) + kDiskB +
+               kCutting,
+           "", itemsB(b) + Tree{{"D000", {'x'}}});
 #ifndef _WIN32
   // The disk fills up part way through 001, a link the user made, and at
   // once in 002, a file the user made, and in DRIVER, made by the run: no
@@ -593,7 +602,10 @@ TEST(Tool, AnyStart) {
 // and a disk name without the control bytes that would drive it; redirected,
 // both are the exact bytes.
 TEST(Tool, TerminalsGetTextTheyCanShow) {
-  const Bytes image = build({diskA("\x1b]0;pwned\a\x1b[2J", {})});
+  const Bytes image =
+      build({diskA("\x1b]0;pwned\a\xc2\x9b"
+                   "2J",
+                   {})});
   // "Disk A を認識しました.\n" in UTF-8.
   const std::string utf8 =
       "Disk A "
@@ -603,11 +615,17 @@ TEST(Tool, TerminalsGetTextTheyCanShow) {
     // Both streams on a pseudo-terminal made by script(1), which prints what it shows.
     setenv("D88_TEST_WRAPPER",
            ("sh -c 'LANG=" + locale + " exec script -qec \"$*\" /dev/null' sh").c_str(), 1);
-    const std::string notice = locale == "C" ? kDiskA.substr(0, kDiskA.size() - 1) : utf8;
-    expect(runOn(image, {"@"}, true), 0, notice + "\r\n\r\n[?]0;pwned??[2J] -> D000\r\n", "",
-           {{"D000/", {}}});
+    // U+009B, a control character in UTF-8; two bytes that are none in C.
+    const bool c = locale == "C";
+    const std::string name = c ? "?]0;pwned???2J" : "?]0;pwned??2J";
+    expect(runOn(image, {"@"}, true), 0,
+           (c ? kDiskA.substr(0, kDiskA.size() - 1) : utf8) + "\r\n\r\n[" + name + "] -> D000\r\n",
+           "", {{"D000/", {}}});
   }
   setenv("D88_TEST_WRAPPER", wrapper.c_str(), 1);
-  expect(runOn(image), 0, "\n[\x1b]0;pwned\a\x1b[2J] -> D000\n", kDiskA, {{"D000/", {}}});
+  expect(runOn(image), 0,
+         "\n[\x1b]0;pwned\a\xc2\x9b"
+         "2J] -> D000\n",
+         kDiskA, {{"D000/", {}}});
 }
 #endif

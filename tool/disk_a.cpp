@@ -36,9 +36,15 @@ bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r
   // A run cut short by a read error may not stand for the item: write nothing.
   if (x.image.readError() != 0) return false;
   // A damaged image is the image's state, not a failure: told, not failed.
+  // Names in the start directory are shared by the disks: a later disk's
+  // item replaces an earlier one's, and says so.
+  Extraction::Written* before = x.where[0] == '\0' ? writtenBefore(x, name) : nullptr;
   if (total == 0) {
-    if (length > 0)
-      tell(x, "warning: %s%s: not written (its first sector is missing)\n", x.where, name);
+    if (length == 0) return false;
+    char kept[48] = "";
+    if (before != nullptr)
+      snprintf(kept, sizeof kept, "; %s holds disk %03d's item", name, before->disk);
+    tell(x, "warning: %s%s: not written (its first sector is missing)%s\n", x.where, name, kept);
     return false;
   }
   // A run that came up short leaves earlier bytes in the buffer past `total`:
@@ -64,9 +70,6 @@ bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r
       return false;
     }
   }
-  // Names in the start directory are shared by the disks: a later disk's
-  // item replaces an earlier one's, and says so.
-  Extraction::Written* before = x.where[0] == '\0' ? writtenBefore(x, name) : nullptr;
   if (!file.write(x.sector + skip, count)) {
     reportError(x, "cannot write", name, systemError());
     file.discard(name, before != nullptr && before->created);
@@ -105,6 +108,8 @@ bool extractDiskA(Extraction& x, int index, bool makeSubdirectories) {
   bool writeItems = true;
   bool entered = false;
   if (makeSubdirectories) {
+    char shown[kShownNameSize];
+    print(x, "\n[%s] -> %s\n", shownName(x, image.diskName(), shown), subdirectory);
     // Items must not land in the starting directory instead: when the
     // subdirectory cannot be made or entered, list, and write nothing.
     if (!makeDirectory(subdirectory)) {  // an existing directory is reused
@@ -116,8 +121,6 @@ bool extractDiskA(Extraction& x, int index, bool makeSubdirectories) {
       snprintf(where, sizeof where, "%s/", subdirectory);
     }
     writeItems = entered;
-    char shown[32];
-    print(x, "\n[%s] -> %s\n", shownName(x, image.diskName(), shown), subdirectory);
   }
   x.where = where;
 

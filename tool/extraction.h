@@ -79,8 +79,9 @@ void tell(Extraction& x, const char* format, ...);
 void reportError(Extraction& x, const char* what, const char* name, const char* reason);
 
 // `name` (a disk's name, bytes of the image) as it may be shown on `out`:
-// on a terminal every control byte as '?', so the image cannot drive it.
-const char* shownName(const Extraction& x, const char* name, char (&buffer)[32]);
+// on a terminal every control character as '?', so the image cannot drive it.
+constexpr int kShownNameSize = 32;
+const char* shownName(const Extraction& x, const char* name, char (&buffer)[kShownNameSize]);
 
 // Reads `skip` + `length` bytes as one sector run from (c, h, r, n) in track
 // index `track` and writes bytes skip .. skip + length - 1 of it to the file

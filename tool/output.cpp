@@ -1,6 +1,9 @@
 // What the run writes to standard output and standard error.
 #include <cerrno>
 #include <cstdarg>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
 
 #include "tool/extraction.h"
 
@@ -56,6 +59,7 @@ void notice(Extraction& x, Notice which) {
     default:
       fputs(text.shiftJis, x.err);
   }
+  fflush(x.err);
 }
 
 void print(Extraction& x, const char* format, ...) {
@@ -72,6 +76,7 @@ void tell(Extraction& x, const char* format, ...) {
   va_start(arguments, format);
   vfprintf(x.err, format, arguments);
   va_end(arguments);
+  fflush(x.err);  // where standard error is buffered (msvcrt's, redirected)
 }
 
 void reportError(Extraction& x, const char* what, const char* name, const char* reason) {
@@ -79,13 +84,36 @@ void reportError(Extraction& x, const char* what, const char* name, const char* 
   x.failed = true;
 }
 
-const char* shownName(const Extraction& x, const char* name, char (&buffer)[32]) {
+const char* shownName(const Extraction& x, const char* name, char (&buffer)[kShownNameSize]) {
   if (x.outDisplay == Display::kBytes) return name;
-  size_t i = 0;
-  for (; name[i] != '\0' && i + 1 < sizeof buffer; ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    buffer[i] = c < 0x20 || c == 0x7F ? '?' : name[i];
+  // As the terminal's locale reads the bytes: a control character, or a byte
+  // that is no character there, shows as '?'. A Windows console takes bytes
+  // in its own code page (Shift_JIS, say), whose lead bytes must stay.
+  const size_t length = strlen(name);
+  size_t out = 0;
+  mbstate_t state{};
+  for (size_t i = 0; i < length && out + 1 < sizeof buffer;) {
+    wchar_t c = 0;
+    size_t size = 1;
+    bool shown;
+    if (x.outDisplay == Display::kConsole) {
+      const unsigned char byte = static_cast<unsigned char>(name[i]);
+      shown = byte >= 0x20 && byte != 0x7F;
+    } else {
+      size = mbrtowc(&c, name + i, length - i, &state);
+      const bool character = size != static_cast<size_t>(-1) && size != static_cast<size_t>(-2);
+      shown = character && !iswcntrl(c);
+      if (!character) state = mbstate_t{};
+      if (!character || size == 0) size = 1;
+    }
+    if (!shown) {
+      buffer[out++] = '?';
+    } else if (out + size < sizeof buffer) {
+      memcpy(buffer + out, name + i, size);
+      out += size;
+    }
+    i += size;
   }
-  buffer[i] = '\0';
+  buffer[out] = '\0';
   return buffer;
 }

@@ -253,7 +253,17 @@ void prepareProcess() {
 
 Display displayOf(FILE* stream) {
   if (!isatty(fileno(stream))) return Display::kBytes;
-  return strcmp(nl_langinfo(CODESET), "UTF-8") == 0 ? Display::kUtf8 : Display::kTerminal;
+  if (strcmp(nl_langinfo(CODESET), "UTF-8") == 0) return Display::kUtf8;
+  // A UTF-8 locale the system lacks still means a UTF-8 terminal.
+  const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+  for (const char* name : names) {
+    const char* value = getenv(name);
+    if (value == nullptr || value[0] == '\0') continue;
+    return strstr(value, "UTF-8") != nullptr || strstr(value, "utf8") != nullptr
+               ? Display::kUtf8
+               : Display::kTerminal;
+  }
+  return Display::kTerminal;
 }
 
 void writeConsole(FILE* stream, const char* text) {

@@ -65,13 +65,16 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
   const char* program = argc > 0 ? argv[0] : "";
   const int arguments = argc - 1;
   // Asked for alone; an image of either name is reached as ./--help.
-  if (arguments == 1 && strcmp(argv[1], "--help") == 0) {
-    usage(out, program);
-    return finish(image, fflush(out) == 0 ? 0 : 1);
-  }
-  if (arguments == 1 && strcmp(argv[1], "--version") == 0) {
-    fputs("d88extract " D88EXTRACT_VERSION "\n", out);
-    return finish(image, fflush(out) == 0 ? 0 : 1);
+  const bool help = arguments == 1 && strcmp(argv[1], "--help") == 0;
+  if (help || (arguments == 1 && strcmp(argv[1], "--version") == 0)) {
+    if (help) {
+      usage(out, program);
+    } else {
+      fputs("d88extract " D88EXTRACT_VERSION "\n", out);
+    }
+    if (fflush(out) == 0 && !ferror(out)) return finish(image, 0);
+    fprintf(err, "error: cannot write standard output: %s\n", strerror(errno != 0 ? errno : EIO));
+    return finish(image, 1);
   }
   const bool usable = arguments >= 1 && arguments <= 3;
   // "-d" counts only as the second of exactly two arguments.
