@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tests/image_builder.h"
+#include "testing/image_builder.h"
 
 namespace d88test {
 

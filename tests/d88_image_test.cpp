@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "bench/shapes.h"
-#include "tests/image_builder.h"
+#include "testing/image_builder.h"
 
 using namespace d88test;
 

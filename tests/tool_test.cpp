@@ -10,7 +10,7 @@
 #include <regex>
 
 #include "diskimage/d88_image.h"
-#include "tests/image_builder.h"
+#include "testing/image_builder.h"
 #include "tool/run.h"
 
 #ifndef _WIN32
