@@ -1,5 +1,6 @@
 // Runs the tool on an image as d88extract does, writing into the current
-// directory, and prints how many sector headers its reader read.
+// directory, and prints how many sector headers its reader read and how many
+// bytes it copied from the file into its window.
 // Usage: count_headers IMAGE.d88
 #include <cstdio>
 
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
   D88Image image;
   const char* args[] = {"d88extract", argv[1]};
   const int status = run(image, 2, args, sink, sink);
-  printf("%lld\n", static_cast<long long>(image.headersRead()));
+  printf("%lld %lld\n", static_cast<long long>(image.file().headersRead()),
+         static_cast<long long>(image.file().bytesCopied()));
   return status;
 }

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "diskimage/d88_image.h"
-#include "tests/image_builder.h"
+#include "testing/image_builder.h"
 
 namespace {
 

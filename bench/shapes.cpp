@@ -1,5 +1,6 @@
 #include "bench/shapes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -56,17 +57,19 @@ Bytes recordBytes(const Track& track) {
 }
 
 // `disks` disks of 688 + 16 x `starts` bytes, each with `starts` headers
-// after its disk header that lead to `target`(k) (no further than 65,535
-// bytes on), and track t of every disk starting at header t mod `starts`.
-Bytes overlappingDisks(const char* name, int disks, int starts,
-                       const std::function<int64_t(int)>& target) {
+// after its disk header, and track t of every disk starting at header t mod
+// `starts`. Header k leads to `target`(k) (no further than 65,535 bytes on),
+// or when `chained` to header k of the next disk, the last disk's to `target`(k).
+Bytes relayDisks(const char* name, int disks, int starts, bool chained,
+                 const std::function<int64_t(int)>& target) {
   const int size = kDiskHeader + 16 * starts;
   Bytes image;
   for (int i = 0; i < disks; ++i) {
     Disk disk{name, {Track{}}, size};
     for (int k = 0; k < starts; ++k) {
       const int64_t next = int64_t{size} * i + kDiskHeader + 16 * (k + 1);
-      disk.tracks[0].sectors.push_back(filler(static_cast<int>(target(k) - next)));
+      const int64_t to = chained && i + 1 < disks ? next - 16 + size : target(k);
+      disk.tracks[0].sectors.push_back(filler(static_cast<int>(to - next)));
     }
     for (int t = 0; t < 164; ++t) disk.offsets[t] = kDiskHeader + 16 * (t % starts);
     image = image + build({disk});
@@ -84,21 +87,9 @@ Bytes overlappingDisks(const char* name, int disks, int starts,
 // most per header we found.
 Bytes interleavedChains(int disks, int length) {
   constexpr int kChains = 117, kBlock = 21, kStep = 13;
-  const int diskSize = kDiskHeader + 16 * kChains;
-  const int64_t chains = int64_t{disks} * diskSize;
-  Bytes image;
-  for (int k = 0; k < disks; ++k) {
-    Disk disk{"SHAPE 6", {Track{}}, diskSize};
-    for (int j = 0; j < kChains; ++j) {
-      const int64_t here = int64_t{k} * diskSize + kDiskHeader + 16 * j;
-      const int64_t next =
-          k + 1 < disks ? here + diskSize : chains + kBlock * (j % kStep) + j / kStep;
-      Sector relay{2, 0, j, 9, {}, kLongest, static_cast<int>(next - here - 16)};
-      disk.tracks[0].sectors.push_back(relay);
-    }
-    for (int t = 0; t < 164; ++t) disk.offsets[t] = kDiskHeader + 16 * (t % kChains);
-    image = image + build({disk});
-  }
+  const int64_t chains = int64_t{disks} * (kDiskHeader + 16 * kChains);
+  Bytes image = relayDisks("SHAPE 6", disks, kChains, true,
+                           [chains](int j) { return chains + kBlock * (j % kStep) + j / kStep; });
   uint32_t random = 1;
   for (int64_t m = 0; m < int64_t{kStep} * length; ++m) {
     uint8_t block[kBlock] = {1, 1, 1, static_cast<uint8_t>(m)};
@@ -114,7 +105,68 @@ Bytes interleavedChains(int disks, int length) {
   return image + recordBytes(Track{0, {{0, 1, 1, 3, Bytes(1024, 0), kLongest, {}}}});
 }
 
+// Writes the 16 bytes of a sector header with ID `id` (C, H, R, N), the
+// largest sector count and data size `dataSize` at `at`.
+void putHeader(uint8_t* at, const uint8_t (&id)[4], int dataSize) {
+  std::fill_n(at, 16, 0);
+  std::copy_n(id, 4, at);
+  at[4] = at[5] = 0xFF;
+  at[14] = static_cast<uint8_t>(dataSize);
+  at[15] = static_cast<uint8_t>(dataSize >> 8);
+}
+
+// The refill image: 64 Disk A of 14 headers (sector count 65,535) that start
+// their tracks and lead to shared places: track 1 to the directory, whose 64
+// items all start on track 2 and take 65,535 bytes; track t of 2 to 14 to
+// chain t - 2 of 13, interleaved 16 bytes apart, each 26 headers that match
+// nothing and then the five sectors of track t, all 65,551 bytes apart. Every
+// lookup reads at most 32 headers, each far from the one before.
+Bytes refillImage() {
+  constexpr int kDisks = 64, kRelays = 14, kChains = 13, kFillers = 26, kStride = 16 + kLongest;
+  const int64_t directory = int64_t{kDisks} * (kDiskHeader + 16 * kRelays);
+  const int64_t chains = directory + 16 + 1024;
+  Bytes image = relayDisks("REFILL", kDisks, kRelays, false, [&](int k) {
+    return k == 1 ? directory : chains + 16 * ((k + kChains - 1) % kRelays);
+  });
+  image = image + recordBytes(Track{0, {itemSectors(1, 1, [](int) { return 2; })[0]}});
+  image.resize(chains + 16 * (kChains - 1) + int64_t{kStride} * (kFillers + 4) + 16 + 1024);
+  for (int c = 0; c < kChains; ++c) {
+    for (int i = 0; i < kFillers + 5; ++i) {
+      const int t = c + 2, r = i - kFillers + 1;
+      const uint8_t filler[4] = {9, 9, 0, 9},
+                    sector[4] = {uint8_t(t / 2), uint8_t(t % 2), uint8_t(r), 3};
+      putHeader(&image[chains + 16 * c + int64_t{kStride} * i], r > 0 ? sector : filler, kLongest);
+    }
+  }
+  return image;
+}
+
 }  // namespace
+
+bool writeSparseImage(FILE* out, const Scale& scale) {
+  constexpr int kChains = 150, kStride = 24576, kFillers = 32;
+  // The disks, then track 1's empty directory behind 32 headers that match
+  // nothing (so that every disk's lookups read more than 32 headers), then
+  // the chains.
+  const int64_t fillers = int64_t{scale.disks} * (kDiskHeader + 16 * kChains);
+  const int64_t directory = fillers + 16 * kFillers, chains = directory + 16 + 1024;
+  Bytes start = relayDisks("SPARSE", scale.disks, kChains, true,
+                           [&](int j) { return j == 1 ? fillers : chains + 16 * j; });
+  start.resize(chains);
+  for (int k = 0; k < kFillers; ++k) putHeader(&start[fillers + 16 * k], {9, 9, 0, 9}, 0);
+  putHeader(&start[directory], {0, 1, 1, 3}, 16 + 1024);
+  if (fwrite(start.data(), 1, start.size(), out) != start.size()) return false;
+  // Header i of chain j: ID (j, i mod 256, i / 256, 0), so that every one is stored.
+  uint8_t clump[16 * kChains];
+  for (int i = 0; i < scale.walk; ++i) {
+    for (int j = 0; j < kChains; ++j)
+      putHeader(clump + 16 * j, {uint8_t(j), uint8_t(i), uint8_t(i >> 8), 0}, kStride - 16);
+    if (fseek(out, static_cast<long>(chains + int64_t{kStride} * i), SEEK_SET) != 0 ||
+        fwrite(clump, 1, sizeof clump, out) != sizeof clump)
+      return false;
+  }
+  return true;
+}
 
 Bytes hostileImage(const std::string& shape, const Scale& scale) {
   const int walk = scale.walk, lastTrack = scale.lastTrack, disks = scale.disks;
@@ -139,7 +191,7 @@ Bytes hostileImage(const std::string& shape, const Scale& scale) {
     for (int t = n; t < 164; ++t) memcpy(&image[32 + 4 * t], &image[32 + 4 * (t % n)], 4);
   } else if (shape == "shape3") {
     const int64_t shared = int64_t{disks} * (kDiskHeader + 16);
-    image = overlappingDisks("SHAPE 3", disks, 1, [shared](int) { return shared; });
+    image = relayDisks("SHAPE 3", disks, 1, false, [shared](int) { return shared; });
     return image + recordBytes(record(0, walk - 1, sectors));
   } else if (shape == "shape4") {
     Disk disk{"SHAPE 4"};
@@ -153,7 +205,7 @@ Bytes hostileImage(const std::string& shape, const Scale& scale) {
     // 4 changes from one 16 to the next, so four of the five records never
     // repeat an ID twice in a row.
     const int64_t records = int64_t{disks} * (kDiskHeader + 16 * 5);
-    image = overlappingDisks("SHAPE 5", disks, 5, [records](int k) { return records + k; });
+    image = relayDisks("SHAPE 5", disks, 5, false, [records](int k) { return records + k; });
     const int blocks = walk - 1 - 5;
     for (int m = 0; m < blocks; ++m) {
       uint8_t block[16] = {0,    0,    0,    0,    static_cast<uint8_t>(1 + m % 255),
@@ -163,6 +215,8 @@ Bytes hostileImage(const std::string& shape, const Scale& scale) {
     // Record 1 (track 1's) goes on into the sectors of track 1.
     image.push_back(0);
     return image + recordBytes(Track{0, itemSectors(1, std::min(lastTrack, 1), trackOne)});
+  } else if (shape == "refill") {
+    return refillImage();
   } else if (shape == "shape6" || shape == "shape6-long") {
     // Chains stay shorter than the sector counts, 0xF0F0 and more.
     return interleavedChains(disks, std::min(walk, shape == "shape6" ? 3500 : 61000));

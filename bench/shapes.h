@@ -3,9 +3,10 @@
 #ifndef BENCH_SHAPES_H_
 #define BENCH_SHAPES_H_
 
+#include <cstdio>
 #include <string>
 
-#include "tests/image_builder.h"
+#include "testing/image_builder.h"
 
 namespace d88test {
 
@@ -39,7 +40,18 @@ struct Scale {
 //   shape6   64 disks leading into 117 chains woven through the same bytes,
 //            at most 3,500 headers long (shape6-long: 61,000, 16.8 MB), ending
 //            in an empty directory: the costliest index per megabyte we found.
+//   refill   64 Disk A whose lookups each read up to 32 headers 65,551 bytes
+//            apart, tracks leading to the same places (2.0 MB; no scale).
 Bytes hostileImage(const std::string& shape, const Scale& scale = {});
+
+// Writes the sparse image to `out` (a file that can be positioned) with
+// seeks, so that its holes take no space: `disks` Disk A whose 150 headers
+// each, one a track (t mod 150), lead to those of the next disk, the last
+// disk's into 150 chains of `walk` headers 24,576 bytes apart, interleaved 16
+// bytes apart, with IDs all different (chain 1, track 1's, through 32
+// headers and an empty directory first): 1.6 GB, whose every disk indexes
+// nearly 9.8 million headers. False when the file cannot be written.
+bool writeSparseImage(FILE* out, const Scale& scale = {});
 
 }  // namespace d88test
 

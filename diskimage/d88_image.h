@@ -25,30 +25,25 @@
 // The reader never prints and never changes the file. Offsets are held as
 // signed 32-bit numbers, so images of up to 2^31 - 1 bytes are handled; every
 // position is computed in 64 bits and a position outside that range counts as
-// "not found". Nothing is allocated: the tables live inside the object, the
-// track index in static storage (one for the process: a reader whose index
-// another reader has since built over builds it again).
+// "not found".
 //
-// A lookup finds the first sector with its ID in the headers its track's walk
-// reads from the first (see track_index.h). It walks up to 32 headers itself,
-// enough for any ordinary track. The first two lookups of a disk that need
-// more, on two tracks, walk on to the end; the next one has the disk's track
-// index built (once per selected disk, shared by all its tracks), and every
-// later lookup on that disk asks the index. So a selected disk reads the
-// headers its tracks reach once for the index, plus two walks and at most 32
-// headers a lookup, however many lookups it serves; a lookup then costs at
-// most 8 binary searches.
-//
-// Reads go through a window of the file's bytes (the last 64 KiB read), so a
-// walk costs no system call while it stays inside the window. The window is
-// refilled when a read falls outside it; the window and the index are dropped
-// whenever a disk is selected, so a file changed in between is read afresh.
+// Every lookup asks the selected disk's track index (see track_index.h),
+// built at the first lookup after selectDisk() that needs it: a disk reads
+// the headers its tracks reach once, however many lookups it serves, and a
+// lookup then costs at most 8 binary searches and the read of its sector. The
+// index is kept for a later disk whose 164 track starts are the same file
+// positions, which would read the same headers (a disk found again in the
+// disk table). Its memory is allocated as a build needs it and freed when the
+// file is closed; a build that cannot get it ends in a read error (ENOMEM).
+// Reads go through the window of an ImageFile (see image_file.h), which
+// selectDisk() forgets, so the disk's header is read afresh.
 #ifndef DISKIMAGE_D88_IMAGE_H_
 #define DISKIMAGE_D88_IMAGE_H_
 
 #include <cstdint>
 #include <cstdio>
 
+#include "diskimage/image_file.h"
 #include "diskimage/track_index.h"
 
 class D88Image {
@@ -58,14 +53,8 @@ class D88Image {
   static constexpr int kNameLength = 16;
   static constexpr int kTrackTableOffset = 32;
   static constexpr int kDiskHeaderSize = kTrackTableOffset + kMaxTracks * 4;  // 688
-  static constexpr int kSectorHeaderSize = 16;
-  // Headers a lookup walks before it turns to the track index.
-  static constexpr int kWalkLimit = 32;
 
-  D88Image();
-  ~D88Image();
-  D88Image(const D88Image&) = delete;
-  D88Image& operator=(const D88Image&) = delete;
+  D88Image() { clearSelection(); }  // not copyable: it owns the file and the index
 
   // With a path: closes any open file, opens `path` for binary reading and
   // walks the disk headers to build the disk table (at most 64 disks; a disk
@@ -85,11 +74,6 @@ class D88Image {
 
   int diskCount() const { return diskCount_; }
 
-  // File offset of disk `index` as found by open(); the entry just after the
-  // last disk holds the offset where the walk found no complete header.
-  // 0 for an index outside 0..63.
-  int32_t diskStart(int index) const;
-
   // Makes disk `index` (0-based) the selected disk, loading its name, media
   // type, size and track table. False with nothing selected when no file is
   // open, the index is out of range, or its header can no longer be read.
@@ -102,14 +86,17 @@ class D88Image {
   int mediaType() const { return mediaType_; }
 
   // The system's error number of the first read since open() that failed for
-  // another reason than the end of the file; 0 while none has. From that
-  // failure on, every read of the file finds nothing, so no answer is made of
-  // bytes that may be wrong.
-  int readError() const { return readError_; }
+  // another reason than the end of the file, or ENOMEM when a track index
+  // could not get its memory; 0 while none has. From then on every read of
+  // the file finds nothing, so no answer is made of bytes that may be wrong.
+  int readError() const { return file_.readError(); }
 
   // Sector numbers of a track for runs: readSectors() steps from `last` to
   // `first` of the next track. Not checked; kept across selectDisk().
-  void setSectorRange(int first, int last);
+  void setSectorRange(int first, int last) {
+    firstSector_ = first;
+    lastSector_ = last;
+  }
 
   // Copies up to `maxLen` bytes of the data of the first sector with ID
   // (c, h, r, n) in track index `track` into `buffer`. Returns the bytes
@@ -131,83 +118,25 @@ class D88Image {
   // positive 32-bit length reads nothing. `buffer` must hold `length` bytes.
   int readSectors(int track, int c, int h, int r, int n, uint8_t* buffer, int length);
 
-  // Sector headers read since the reader was made: by walks, and by index
-  // builds. A count of the work done, for benchmarks.
-  int64_t headersRead() const { return headersRead_; }
-
-  // Sets the headers a lookup walks before it turns to the index (0 to
-  // 65,535; kWalkLimit by default). With 0 every lookup asks the index, as
-  // the tests of the index and the fuzzers do; answers do not change.
-  void setWalkLimit(int headers);
+  // The file the reader reads, with its counts of the work done.
+  const ImageFile& file() const { return file_; }
 
  private:
-  // The 16 bytes of the sector header at `position`, counted: in the window
-  // (loaded if need be), valid until the next read; null when they cannot be
-  // read in full.
-  const uint8_t* header(int64_t position);
-  static const uint8_t* headerOf(void* image, int64_t position) {
-    return static_cast<D88Image*>(image)->header(position);
-  }
-  // Walks the track record at `*position` for the first header with `id`,
-  // reading at most `limit` headers. Returns 1 with `*position` at that
-  // header and `*dataSize` its data size, 0 when the walk ends without it, -1
-  // when the limit cut it short.
-  int walk(int64_t* position, uint32_t id, int limit, int* dataSize);
-  // Sets `*position` to the header of the first sector with `id` in the walk
-  // of `track`, which starts there, and `*dataSize` to its data size; false
-  // when there is none.
-  bool findSector(int track, uint32_t id, int64_t* position, int* dataSize);
-  bool indexReady() const;
-  void dropIndex();
-  bool buildIndex();
-  bool trackPosition(int track, int64_t* position) const;
-  // Reads up to `length` bytes at absolute file position `position` through
-  // the window; returns the bytes read (0 for a position that cannot be a
-  // file offset). Every read of the format fits the window: a disk header, a
-  // sector header, or sector data (at most 65,535 bytes).
-  int readAt(int64_t position, uint8_t* buffer, int length);
-  // Loads the window from `position`, at least `length` bytes (at most
-  // kWindowSize); false when the file cannot be read there.
-  bool fillWindow(int64_t position, int length);
-  // Replaces the open stream by a temporary copy of what it holds, up to the
-  // largest offset the tables can hold; false when the copy failed.
-  bool readFromCopy();
-  // Keeps the reason of a read that failed (see readError()); returns false.
-  bool failRead();
-  void dropWindow();
   void clearSelection();
 
-  FILE* file_;
+  ImageFile file_;
+  TrackIndex index_;
   int32_t currentDisk_;
-  int32_t diskCount_;
-  int32_t firstSector_;
-  int32_t lastSector_;
-  int32_t diskStart_[kMaxDisks];
-  int32_t diskSize_;
-  int32_t diskOffset_;
-  int32_t trackOffset_[kMaxTracks];
+  int32_t diskCount_ = 0;
+  int32_t firstSector_ = 1;
+  int32_t lastSector_ = 16;
+  int32_t diskStart_[kMaxDisks] = {};
+  // The file position of each track's first header in the selected disk;
+  // -1 where the track is unusable (all of them when nothing is selected).
+  int64_t trackStart_[kMaxTracks];
+  bool indexed_;  // index_ holds the selected disk's track index
   int32_t mediaType_;
-  char name_[kNameLength + 1];
-  int32_t walkLimit_;
-  int64_t headersRead_;
-  uint32_t indexStamp_;         // the build of the shared index that is this disk's; 0: none
-  bool walkedFar_[kMaxTracks];  // a lookup on the track walked past the limit
-  int32_t farWalks_;            // lookups that walked past the limit to the end
-  static constexpr int kFarWalks = 2;
-
-  // Large enough for any sector's data (the data size is 16-bit) and a disk
-  // header, small enough that the reader stays a few pages.
-  static constexpr int kWindowSize = 64 * 1024;
-  // What a read away from the window loads after another such read: a track
-  // of ordinary sectors.
-  static constexpr int kJumpSize = 8 * 1024;
-  int64_t windowStart_;                    // file offset of window_[0]
-  int32_t windowLength_;                   // valid bytes in window_
-  bool windowAtEnd_;                       // the window ends at the end of the file
-  int32_t jumpFill_;                       // bytes to load for a read away from the window
-  uint8_t headerCopy_[kSectorHeaderSize];  // a header read across the window's end
-  int readError_;                          // see readError()
-  uint8_t window_[kWindowSize];
+  char name_[kNameLength + 1] = {};
 };
 
 #endif  // DISKIMAGE_D88_IMAGE_H_

@@ -1,42 +1,24 @@
 #include "diskimage/track_index.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <functional>
 
-#include "diskimage/little_endian.h"
-
-namespace {
-
-constexpr int kHeaderSize = 16;
-constexpr int kSectorCountOffset = 4;
-constexpr int kDataSizeOffset = 14;
-constexpr uint32_t kDepthMask = (1u << 24) - 1;
-
-}  // namespace
+#include "diskimage/image_file.h"
 
 void TrackIndex::sortEntries(Entry* entries, int n, int shift) {
-  // A pass costs 256 buckets whatever the entries: few are sorted by comparing.
-  if (n <= 256) {
+  // A pass costs 256 buckets whatever the entries: a few dozen are sorted by comparing.
+  if (n <= 64) {
     std::sort(entries, entries + n, Before());
     return;
   }
   // In place, most significant byte of the key first: each pass counts the
   // entries of every byte value, then swaps each entry into its bucket.
-  const auto digit = [&shift](const Entry& e) {
-    return static_cast<int>(((static_cast<uint64_t>(e.id) << 32 | e.place) >> shift) & 0xFF);
-  };
+  const auto digit = [shift](const Entry& e) { return static_cast<int>(key(e) >> shift & 0xFF); };
   int count[256] = {}, next[256], end[256];
   for (int i = 0; i < n; ++i) ++count[digit(entries[i])];
-  // A byte all entries share sorts nothing: go on to the next.
-  while (shift > 0 && count[digit(entries[0])] == n) {
-    shift -= 8;
-    for (int& c : count) c = 0;
-    for (int i = 0; i < n; ++i) ++count[digit(entries[i])];
-  }
-  for (int b = 0, sum = 0; b < 256; ++b) {
-    next[b] = sum;
-    sum += count[b];
-    end[b] = sum;
-  }
+  // Bucket b follows bucket b - 1.
+  for (int b = 0; b < 256; ++b) end[b] = (next[b] = b > 0 ? end[b - 1] : 0) + count[b];
   for (int b = 0; b < 256; ++b) {
     while (next[b] < end[b]) {
       Entry e = entries[next[b]];
@@ -44,38 +26,20 @@ void TrackIndex::sortEntries(Entry* entries, int n, int shift) {
       entries[next[b]++] = e;
     }
   }
-  if (shift == 0) return;
-  for (int b = 0; b < 256; ++b)
+  for (int b = 0; b < 256 && shift > 0; ++b)
     if (count[b] > 1) sortEntries(entries + end[b] - count[b], count[b], shift - 8);
 }
 
-void TrackIndex::push(int group) {
-  int i = heapSize_++;
-  while (i > 0) {
-    const int parent = (i - 1) / 2;
-    if (groups_[heap_[parent]].position <= groups_[group].position) break;
-    heap_[i] = heap_[parent];
-    i = parent;
-  }
-  heap_[i] = group;
+// A heap entry is the position a group reads next, shifted past the group
+// (below 256): one number orders the heap.
+void TrackIndex::push(int group, int64_t position) {
+  heap_[heapSize_++] = position << 8 | group;
+  std::push_heap(heap_, heap_ + heapSize_, std::greater<int64_t>());
 }
 
 int TrackIndex::pop() {
-  const int top = heap_[0];
-  const int last = heap_[--heapSize_];
-  int i = 0;
-  for (;;) {
-    int child = 2 * i + 1;
-    if (child >= heapSize_) break;
-    if (child + 1 < heapSize_ &&
-        groups_[heap_[child + 1]].position < groups_[heap_[child]].position)
-      ++child;
-    if (groups_[last].position <= groups_[heap_[child]].position) break;
-    heap_[i] = heap_[child];
-    i = child;
-  }
-  if (heapSize_ > 0) heap_[i] = last;
-  return top;
+  std::pop_heap(heap_, heap_ + heapSize_, std::greater<int64_t>());
+  return static_cast<int>(heap_[--heapSize_] & 0xFF);
 }
 
 void TrackIndex::merge(int to, int from) {
@@ -86,8 +50,7 @@ void TrackIndex::merge(int to, int from) {
   int* tail = &a.first;
   int x = a.first, y = b.first;
   while (x >= 0 || y >= 0) {
-    const bool takeX = y < 0 || (x >= 0 && base_[x] <= base_[y]);
-    int& taken = takeX ? x : y;
+    int& taken = y < 0 || (x >= 0 && base_[x] <= base_[y]) ? x : y;
     *tail = taken;
     tail = &next_[taken];
     taken = next_[taken];
@@ -97,78 +60,85 @@ void TrackIndex::merge(int to, int from) {
 }
 
 void TrackIndex::endPath(uint32_t place, uint32_t next) {
-  const uint32_t path = place >> kDepthBits;
-  pathEnd_[path] = static_cast<int32_t>(place & kDepthMask);
-  pathNext_[path] = next;
+  pathEnd_[place >> kDepthBits] = static_cast<int32_t>(place & kDepth);
+  pathNext_[place >> kDepthBits] = next;
 }
 
-bool TrackIndex::build(const int64_t (&starts)[kTracks], ReadHeader read, void* source) {
-  entryCount_ = 0;
-  pathCount_ = 0;
-  // What earlier builds stored in seen_ no longer counts.
-  if (++builds_ == 0) {
-    for (Seen& seen : seen_) seen.build = 0;
-    builds_ = 1;
-  }
-  heapSize_ = 0;
+void TrackIndex::clear() {
+  entries_.reset();
+  capacity_ = entryCount_ = 0;
+  built_ = false;
+}
+
+bool TrackIndex::grow() {
+  // No more entries than one a header the walks read (see above).
+  const int32_t capacity = capacity_ == 0 ? 4096 : std::min(2 * capacity_, kTracks * kLongestWalk);
+  if (capacity == capacity_) return false;
+  // realloc moves a large block without copying it, so the entries never
+  // take more than their final size at once.
+  Entry* grown = static_cast<Entry*>(std::realloc(entries_.get(), sizeof(Entry) * capacity));
+  if (grown == nullptr) return false;
+  entries_.release();
+  entries_.reset(grown);
+  capacity_ = capacity;
+  return true;
+}
+
+bool TrackIndex::build(const int64_t (&starts)[kTracks], ImageFile& file) {
+  built_ = false;
+  entryCount_ = pathCount_ = heapSize_ = 0;
+  // What earlier builds stored in seen_ no longer counts (no stretch is kNone).
+  std::fill(seen_, seen_ + (1 << kSeenBits), Seen{0, kNone});
   for (int t = 0; t < kTracks; ++t) {
+    starts_[t] = starts[t];
     length_[t] = 0;
     start_[t] = kNone;
-    if (starts[t] < 0) continue;
-    groups_[t] = Group{starts[t], kNone, 0, 1, t};
+    groups_[t] = Group{kNone, 0, 1, t};
     base_[t] = 0;
     next_[t] = -1;
-    push(t);
+    if (starts[t] >= 0) push(t, starts[t]);
   }
 
   int arrived[kTracks];
-  int carried = -1;  // the group that read the last header, while it stays lowest
+  int carried = -1;  // the group that read the last header, while no other is as low
+  int64_t next = 0;  // the position it reads next
   while (carried >= 0 || heapSize_ > 0) {
+    if (carried >= 0 && heapSize_ > 0 && heap_[0] >> 8 <= next) {
+      push(carried, next);
+      carried = -1;
+    }
     // All groups at the lowest position: those that read headers before it
     // (the heaviest goes on along its path) and tracks that start here.
-    int arrivals = 0, heavy = -1, fresh = -1;
-    if (carried >= 0 &&
-        (heapSize_ == 0 || groups_[carried].position < groups_[heap_[0]].position)) {
-      arrived[arrivals++] = heavy = carried;
-    } else {
-      if (carried >= 0) push(carried);
-      const int64_t lowest = groups_[heap_[0]].position;
-      while (heapSize_ > 0 && groups_[heap_[0]].position == lowest) {
-        const int g = pop();
-        if (groups_[g].place == kNone) {
-          if (fresh < 0) {
-            fresh = g;
-          } else {
-            merge(fresh, g);
-          }
-        } else {
-          arrived[arrivals++] = g;
-          if (heavy < 0 || groups_[g].weight > groups_[heavy].weight) heavy = g;
-        }
+    const int64_t position = carried >= 0 ? next : heap_[0] >> 8;
+    int arrivals = 0, heavy = carried, fresh = -1;
+    if (carried >= 0) arrived[arrivals++] = carried;
+    carried = -1;
+    while (heapSize_ > 0 && heap_[0] >> 8 == position) {
+      const int a = pop();
+      if (groups_[a].place != kNone) {
+        arrived[arrivals++] = a;
+        if (heavy < 0 || groups_[a].weight > groups_[heavy].weight) heavy = a;
+      } else if (fresh < 0) {
+        fresh = a;
+      } else {
+        merge(fresh, a);
       }
     }
-    carried = -1;
     const int group = heavy >= 0 ? heavy : fresh;
     Group& g = groups_[group];
-    const int64_t position = g.position;
 
-    const uint8_t* header = read(source, position);
-    if (header == nullptr || le16(header + kSectorCountOffset) == 0) {
-      // Every walk here stops before this header.
+    const uint8_t* header = file.header(position);
+    if (header == nullptr || ImageFile::sectorCount(header) == 0) {
+      // Every walk here stops before this header; tracks starting here read nothing.
       for (int i = 0; i < arrivals; ++i) {
         const Group& a = groups_[arrived[i]];
         for (int t = a.first; t >= 0; t = next_[t]) length_[t] = walkIndex(a, t);
         endPath(a.place, kNone);
       }
-      continue;  // tracks starting here read nothing
+      continue;
     }
-
-    uint32_t place;
-    if (heavy >= 0) {
-      place = g.place + 1;
-    } else {
-      place = static_cast<uint32_t>(pathCount_++) << kDepthBits;
-    }
+    const uint32_t place =
+        heavy >= 0 ? g.place + 1 : static_cast<uint32_t>(pathCount_++) << kDepthBits;
     if (fresh >= 0) {
       for (int t = groups_[fresh].first; t >= 0; t = next_[t]) start_[t] = place;
       if (fresh != group) merge(group, fresh);
@@ -182,19 +152,22 @@ bool TrackIndex::build(const int64_t (&starts)[kTracks], ReadHeader read, void* 
     // A header whose ID came before it on its path, with no walk entering
     // the path in between, is never the first with that ID: it is left out
     // when the table of recent (ID, stretch) pairs remembers that ID.
-    const uint32_t id = static_cast<uint32_t>(le32(header));
-    const uint32_t path = place >> kDepthBits;
-    if (fresh >= 0 || arrivals != 1) stretch_[path] = place;
-    Seen& seen = seen_[((id * 0x9E3779B1u) ^ (stretch_[path] * 0x85EBCA77u)) >> (32 - kSeenBits)];
-    if (seen.id != id || seen.stretch != stretch_[path] || seen.build != builds_) {
-      if (entryCount_ == kCapacity) return false;
+    const uint32_t id = ImageFile::sectorId(header);
+    uint32_t& stretch = stretch_[place >> kDepthBits];
+    if (fresh >= 0 || arrivals != 1) stretch = place;
+    Seen& seen = seen_[((id * 0x9E3779B1u) ^ (stretch * 0x85EBCA77u)) >> (32 - kSeenBits)];
+    if (seen.id != id || seen.stretch != stretch) {
+      if (entryCount_ == capacity_ && !grow()) {
+        clear();
+        file.fail(ENOMEM);
+        return false;
+      }
       entries_[entryCount_++] = {id, place, static_cast<int32_t>(position)};
-      seen = {id, stretch_[path], builds_};
+      seen = {id, stretch};
     }
 
     // Walks whose index reaches this header's count stop after it.
-    const int count = le16(header + kSectorCountOffset);
-    while (g.first >= 0 && walkIndex(g, g.first) + 1 >= count) {
+    while (g.first >= 0 && walkIndex(g, g.first) + 1 >= ImageFile::sectorCount(header)) {
       length_[g.first] = walkIndex(g, g.first) + 1;
       g.first = next_[g.first];
     }
@@ -204,11 +177,15 @@ bool TrackIndex::build(const int64_t (&starts)[kTracks], ReadHeader read, void* 
     }
     ++g.steps;
     g.place = place;
-    g.position = position + kHeaderSize + le16(header + kDataSizeOffset);
     carried = group;
+    next = position + ImageFile::kHeaderSize + ImageFile::dataSize(header);
   }
 
-  sortEntries(entries_, entryCount_, 56);
+  sortEntries(entries_.get(), entryCount_, 56);
+  // Where each path's entries begin: they are sorted by path first.
+  for (int p = 0, i = 0; p <= pathCount_; pathFirst_[p++] = i)
+    while (i < entryCount_ && static_cast<int>(entries_[i].place >> kDepthBits) < p) ++i;
+  built_ = true;
   return true;
 }
 
@@ -216,13 +193,14 @@ int64_t TrackIndex::find(int track, uint32_t id) const {
   if (track < 0 || track >= kTracks) return -1;
   int remaining = length_[track];
   uint32_t place = start_[track];
-  const Entry* end = entries_ + entryCount_;
+  const Entry* entries = entries_.get();
   while (remaining > 0 && place != kNone) {
     const uint32_t path = place >> kDepthBits;
-    int run = pathEnd_[path] - static_cast<int>(place & kDepthMask) + 1;
-    if (run > remaining) run = remaining;
-    // The first entry at or after (id, place); a hit if it lies in this run.
-    const Entry* e = std::lower_bound(entries_, end, Entry{id, place, 0}, Before());
+    const int run = std::min(pathEnd_[path] - static_cast<int>(place & kDepth) + 1, remaining);
+    // The path's first entry at or after (id, depth); a hit if it lies in this run.
+    const Entry* end = entries + pathFirst_[path + 1];
+    const Entry* e =
+        std::lower_bound(entries + pathFirst_[path], end, Entry{id, place, 0}, Before());
     if (e != end && e->id == id && e->place < place + static_cast<uint32_t>(run))
       return e->position;
     remaining -= run;

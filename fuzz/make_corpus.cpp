@@ -63,10 +63,12 @@ int main(int argc, char** argv) {
   save(dir, "odd_order.d88", build({odd}));
 
   // Long track records: shared by all tracks, with tracks starting along
-  // one, shared by several disks, and interleaved.
+  // one, shared by several disks, interleaved, and woven through the same
+  // bytes by many walks at once.
   save(dir, "shared_track.d88", hostileImage("shape1", {2400, 2}));
   save(dir, "staggered.d88", hostileImage("shape4", {600, 0}));
   save(dir, "overlapping.d88", hostileImage("shape3", {600, 1, 4}));
   save(dir, "interleaved.d88", hostileImage("shape5", {600, 1, 2}));
+  save(dir, "woven.d88", hostileImage("shape6", {200, 1, 2}));
   return 0;
 }

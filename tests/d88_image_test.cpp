@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 
 #include "bench/shapes.h"
-#include "tests/image_builder.h"
+#include "testing/image_builder.h"
+#include "testing/plain_walk.h"
 
 using namespace d88test;
 
@@ -28,37 +30,29 @@ void open(D88Image& reader, const Bytes& image, int disk = 0) {
   }
 }
 
-// The disk count and the first few entries of the disk table of `image`.
+// The disk count of `image` and the names of its first four disks, each selected.
 std::string table(const Bytes& image) {
   D88Image reader;
   open(reader, image);
   std::string text = std::to_string(reader.diskCount()) + ":";
-  for (int i = 0; i <= std::min(reader.diskCount(), 3); ++i)
-    text += " " + std::to_string(reader.diskStart(i));
+  for (int i = 0; i < std::min(reader.diskCount(), 4); ++i)
+    text += std::string(" ") + (reader.selectDisk(i) ? reader.diskName() : "?");
   return text;
 }
 
 // Sector r of track index 0 with `size` bytes and, when given, a sector-count field.
-Sector at(int r, int size, int count = -1) {
-  Sector s{0, 0, r, 1, sectorData(0, r, size)};
-  if (count >= 0) s.count = count;
-  return s;
+Sector at(int r, int size, std::optional<int> count = {}) {
+  return {0, 0, r, 1, sectorData(0, r, size), count};
 }
 Disk track0(std::vector<Sector> sectors, int64_t offset = 688, std::optional<int64_t> size = {}) {
   return Disk{"", {{0, std::move(sectors)}}, size, {{0, offset}}};
 }
-// Sectors 1, 2, ... of 9 bytes with these sector-count fields.
-Disk counted(std::vector<int> counts) {
-  std::vector<Sector> sectors;
-  for (size_t i = 0; i < counts.size(); ++i) sectors.push_back(at(int(i) + 1, 9, counts[i]));
-  return track0(sectors);
-}
 
 // readSector of (track, c, h, r, n) = id on disk `disk` of `image`: the bytes
 // copied, once checked to be sector r's data with nothing written past them.
-int lookup(const Bytes& image, std::vector<int> id, int maxLen = 999, int disk = 0) {
+int lookup(const Bytes& image, std::vector<int> id, int maxLen = 999) {
   D88Image reader;
-  open(reader, image, disk);
+  open(reader, image);
   Bytes buffer(maxLen + 1, 0xAA);
   const int got = reader.readSector(id[0], id[1], id[2], id[3], id[4], buffer.data(), maxLen);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + got), sectorData(0, id[3], got));
@@ -69,14 +63,14 @@ int lookup(const Bytes& image, std::vector<int> id, int maxLen = 999, int disk =
 }  // namespace
 
 TEST(Reader, DiskTable) {
-  const Disk a{"a", {}, 700}, header{"h", {}, 688};
-  EXPECT_EQ(table(build({a, a, header})), "3: 0 700 1400 2088");
-  EXPECT_EQ(table(build({a, Disk{"z", {}, 0}})), "64: 0 700 700 700");  // size 0 repeats to the end
-  EXPECT_EQ(table(Bytes(687, 0)), "0: 0");                              // shorter than one header
-  EXPECT_EQ(table(build({header}) + Bytes(687, 1)), "1: 0 688");   // bytes after the last header
-  EXPECT_EQ(table(build({Disk{"n", {}, -1}, header})), "1: 0 0");  // a negative size ends the walk
-  EXPECT_EQ(table(build({Disk{"h", {}, INT32_MAX}, header})), "1: 0 2147483647");  // and a huge one
-  EXPECT_EQ(table(build(std::vector<Disk>(70, header))), "64: 0 688 1376 2064");   // 64 at the most
+  const Disk a{"a", {}, 700}, b{"b", {}, 700}, header{"h", {}, 688};
+  EXPECT_EQ(table(build({a, b, header})), "3: a b h");
+  EXPECT_EQ(table(build({a, Disk{"z", {}, 0}})), "64: a z z z");  // size 0 repeats to the end
+  EXPECT_EQ(table(Bytes(687, 0)), "0:");                          // shorter than one header
+  EXPECT_EQ(table(build({header}) + Bytes(687, 1)), "1: h");      // bytes after the last header
+  EXPECT_EQ(table(build({Disk{"n", {}, -1}, header})), "1: n");   // a negative size ends the walk
+  EXPECT_EQ(table(build({Disk{"H", {}, INT32_MAX}, header})), "1: H");    // and a huge one
+  EXPECT_EQ(table(build(std::vector<Disk>(70, header))), "64: h h h h");  // 64 at the most
 }
 
 TEST(Reader, SelectDisk) {
@@ -87,9 +81,9 @@ TEST(Reader, SelectDisk) {
   EXPECT_STREQ(reader.diskName(), "SIXTEEN_CHARS_XY");
   EXPECT_EQ(reader.mediaType(), 0x20);
   EXPECT_EQ(reader.currentDisk(), 1);
-  // A bad index, or a header cut short since open: nothing is selected.
-  write(build({Disk{"first", {}, 8192}}) + Bytes(100, 0));
-  for (int bad : {1, 2, -1}) {
+  // A bad index, on the file as opened, or a header cut short since: nothing is selected.
+  for (int bad : {2, -1, 1}) {
+    if (bad == 1) write(build({Disk{"first", {}, 8192}}) + Bytes(100, 0));
     EXPECT_FALSE(reader.selectDisk(bad));
     EXPECT_EQ(reader.currentDisk(), -1);
     EXPECT_EQ(reader.mediaType(), -1);
@@ -100,44 +94,23 @@ TEST(Reader, SelectDisk) {
   EXPECT_TRUE(reader.open(nullptr));
   EXPECT_FALSE(reader.selectDisk(0));
   EXPECT_EQ(reader.readSector(0, 0, 0, 1, 1, nullptr, 0), 0);
-  EXPECT_FALSE(reader.open("no such file.d88"));
 }
 
 TEST(Reader, SectorLookup) {
   const std::vector<int> r1 = {0, 0, 0, 1, 1};  // track index 0, sector (0, 0, 1, 1)
   const Bytes one = build({track0({at(1, 256)})});
+  // Which tracks are usable, where walks stop and which of two sectors of one
+  // ID is found are tried at length by Reader.TrackIndex.
   EXPECT_EQ(lookup(one, r1), 256);
-  EXPECT_EQ(lookup(one, {164, 0, 0, 1, 1}), 0);
-  EXPECT_EQ(lookup(one, {-1, 0, 0, 1, 1}), 0);
-  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 0)}), r1), 0);           // offset 0: no track
-  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 688, 688)}), r1), 256);  // offset = disk size
-  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 688, 687)}), r1), 0);    // offset > disk size
-  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 688, -5)}), r1), 0);     // negative disk size
-  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 1e5, 2e5)}), r1), 0);    // past the end of the file
-  // A negative offset on a later disk, pointing back at the disk before.
-  EXPECT_EQ(lookup(one + build({track0({}, 688 - int64_t(one.size()), 2000)}), r1, 99, 1), 0);
+  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 688, -5)}), r1), 0);   // negative disk size
+  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 1e5, 2e5)}), r1), 0);  // past the end of the file
 
-  // Recorded order 3, 1, 1, 2: the first sector 1 wins; the data size counts,
-  // not the size code; every ID byte must match.
-  const Bytes order =
-      build({track0({at(3, 256), at(1, 128), {0, 0, 1, 1, Bytes(64, 0x11)}, at(2, 300)})});
-  EXPECT_EQ(lookup(order, {0, 0, 0, 3, 1}), 256);
-  EXPECT_EQ(lookup(order, r1), 128);
-  EXPECT_EQ(lookup(order, {0, 0, 0, 2, 1}), 300);
-  EXPECT_EQ(lookup(order, {0, 0, 0, 2, 2}) + lookup(order, {0, 0, 1, 2, 1}), 0);
-  EXPECT_EQ(lookup(order, {0, 1, 0, 2, 1}), 0);
-
-  // The count that ends the walk is read from each header in turn.
-  EXPECT_EQ(lookup(build({counted({4, 4, 4, 4})}), {0, 0, 0, 4, 1}), 9);
-  EXPECT_EQ(lookup(build({counted({3, 3, 3, 3})}), {0, 0, 0, 4, 1}), 0);
-  EXPECT_EQ(lookup(build({counted({4, 2, 4, 4})}), {0, 0, 0, 4, 1}), 0);  // shortened
-  EXPECT_EQ(lookup(build({counted({2, 4, 4, 4})}), {0, 0, 0, 4, 1}), 9);  // lengthened
-  EXPECT_EQ(lookup(build({counted({0, 2})}), {0, 0, 0, 2, 1}), 0);        // 0: an empty track
+  // The first of two sectors 1 wins; its data size counts, not its size code.
+  EXPECT_EQ(lookup(build({track0({at(1, 128), {0, 0, 1, 1, Bytes(64, 0x11)}})}), r1), 128);
 
   // At most maxLen bytes, at most the data size, at most what the file holds.
   EXPECT_EQ(lookup(one, r1, 0) + lookup(build({track0({at(1, 0)})}), r1), 0);
   EXPECT_EQ(lookup(one, r1, 1), 1);
-  EXPECT_EQ(lookup(one, r1, 255), 255);
   EXPECT_EQ(lookup(Bytes(one.begin(), one.end() - 56), r1), 200);
 }
 
@@ -150,7 +123,6 @@ TEST(Reader, SectorIds) {
   EXPECT_EQ(reader.readSectorIds(0, ids, 16), 12);
   EXPECT_EQ(Bytes(ids, ids + 12), (Bytes{0, 0, 1, 1, 0, 0, 2, 1, 7, 0, 3, 3}));
   EXPECT_EQ(reader.readSectorIds(0, ids, 7), 4);  // whole IDs only
-  EXPECT_EQ(reader.readSectorIds(1, ids, 16), 0);
   open(reader, Bytes(image.begin(), image.end() - 32 - 8));
   EXPECT_EQ(reader.readSectorIds(0, ids, 16), 8);
   open(reader, build({Disk{"", {track(0, 2, 1), track(1, 2, 1)}}}));  // the count ends it
@@ -182,48 +154,80 @@ TEST(Reader, SectorRuns) {
   EXPECT_EQ(runOf({1, 0, 1, 1, 24}, 600) + runOf({1, 0, 1, 1, -1}, 600), 0);  // no such size
 }
 
-// The track index answers as a plain walk does: 600 headers of 1 byte whose
-// counts (40 to 89) end each walk elsewhere, every other one with an ID of
-// its own, the others with IDs repeating every 7; tracks 0 to 99 start on
-// every third header, tracks 100 to 163 on a record of 10 headers that leads
-// into header 200, where walks from its headers 0 to 5 end after header 5.
-// The disk's name fills bytes 0 to 15, so a miss read as a hit at position 0
-// reads a byte.
-TEST(Reader, TrackIndex) {
-  Track side{0, {}}, main{1, {}};
-  for (int i = 0; i < 10; ++i) side.sectors.push_back({0, 0, 1 + i % 3, 1, {uint8_t(~i)}, 300});
-  side.sectors[5].count = 1;
-  side.sectors[9].dataSize = 200 * 17 + 1;  // past its own byte to header 200
-  for (int i = 0; i < 600; ++i)
-    main.sectors.push_back(
-        {i % 2 * i / 2, i % 2, i % 2 ? 1 : 1 + i / 2 % 7, 1, {uint8_t(i)}, 40 + i % 50});
-  Disk disk{"INDEX AND WALKS!", {side, main}};
-  for (int t = 0; t < 164; ++t)
-    disk.offsets[t] = t < 100 ? 688 + 170 + 51 * t : 688 + 17 * (t % 10);
-  D88Image indexed, walked;  // every lookup but a track's first from the index; none
-  indexed.setWalkLimit(0);
-  walked.setWalkLimit(TrackIndex::kLongestWalk);
-  open(indexed, build({disk}));
-  open(walked, build({disk}));
-  const auto same = [&](int track, int c, int h, int r) {
-    uint8_t a = 0xAA, b = 0xAA;
-    EXPECT_EQ(indexed.readSector(track, c, h, r, 1, &a, 1),
-              walked.readSector(track, c, h, r, 1, &b, 1));
-    EXPECT_EQ(a, b) << track << " " << c << " " << r;
+// An image to try the track index on: a record of 20-byte slots, each a
+// header and 4 bytes of data leading 1 to 4 slots on, so that chains join;
+// few distinct IDs but for one in eight; counts that end walks early or at
+// once. Disk 0 (at 0) and disk 2 (at 688) start their tracks at random slots
+// or not at all (an offset of 0, negative or past the disk), or on an empty
+// record (an offset equal to the disk size), at the same file positions when
+// `same`; disk 1, after the record, leads back to disk 2.
+Bytes indexImage(std::mt19937& random, bool same) {
+  const auto pick = [&random](int n) { return static_cast<int>(random() % n); };
+  const int slots = 20 + pick(pick(4) == 0 ? 1500 : 200);
+  const int64_t end = 1376 + 20 * slots;
+  Bytes image(end + 688, 0);
+  const auto put = [&image](int64_t at, int64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) image[at + i] = static_cast<uint8_t>(value >> 8 * i);
   };
-  for (int track = 0; track < D88Image::kMaxTracks; ++track) {
-    for (int r = 1; r <= 8; ++r)
-      same(track, 0, 0, r);  // the repeating IDs, and one that is nowhere
-    for (int c = 1; c < 256; ++c) same(track, c, 1, 1);  // the headers' own
+  put(28, end, 4);
+  put(end + 28, 688 - end, 4);
+  put(688 + 28, end - 688, 4);
+  const int64_t kinds[4] = {0, -20, end + 20, end};
+  for (int t = 0; t < 164; ++t) {
+    const auto start = [&] { return pick(4) ? 1376 + 20 * pick(slots) : kinds[pick(4)]; };
+    const int64_t first = start(), second = same ? first : start();
+    put(32 + 4 * t, first, 4);
+    put(688 + 32 + 4 * t, second > 0 ? second - 688 : second, 4);
   }
-  // A disk's lookups read its headers a few times over, not once a lookup:
-  // two walks and one index build of the 2,000 headers, a header an answer,
-  // for a lookup on each of 64 tracks and the 700 lookups of 64 items.
-  static uint8_t item[65535];
+  for (int64_t at = 1376; at < end; at += 20) {
+    put(at, pick(8) == 0 ? random() : pick(2) | pick(4) << 16 | 1 << 24, 4);
+    const int kind = pick(40);
+    put(at + 4, kind == 0 ? 0 : kind < 3 ? 1 + pick(60) : 65535, 2);
+    put(at + 14, 20 * (1 + pick(4)) - 16, 2);
+    put(at + 16, random(), 4);
+  }
+  return image;
+}
+
+// The track index answers every lookup as a plain walk does, on 300 such
+// images, with IDs each walk reads (spread over it) and one it may not; a
+// disk whose tracks start where the last index's did reads no header again.
+TEST(Reader, TrackIndex) {
+  std::mt19937 random(17);
+  for (int round = 0; round < 300; ++round) {
+    const Bytes image = indexImage(random, round % 2);
+    D88Image reader;
+    open(reader, image);
+    PlainWalk plain(image.data(), image.size());
+    for (int disk : {0, 2, 1, 0}) {
+      ASSERT_TRUE(reader.selectDisk(disk));
+      plain.select(disk == 0 ? 0 : disk == 2 ? 688 : int64_t(image.size()) - 688);
+      const int64_t headers = reader.file().headersRead();
+      int lookups = 0;
+      for (int track = -1; track <= D88Image::kMaxTracks; ++track) {
+        const std::vector<PlainWalk::Header>& firsts = plain.firsts(track);
+        for (size_t k = 0, n = std::min<size_t>(firsts.size(), 4); k <= n; ++k, ++lookups) {
+          const uint32_t key = k < n ? firsts[k * firsts.size() / n].first : 1 | 1 << 24;
+          int id[4];
+          for (int j = 0; j < 4; ++j) id[j] = static_cast<int>(key >> 8 * j & 0xFF);
+          uint8_t got[9] = {}, want[9] = {};  // 4 bytes of data, a guard, and the count
+          got[8] = uint8_t(reader.readSector(track, id[0], id[1], id[2], id[3], got, 4));
+          want[8] = uint8_t(plain.sector(track, id, want, 4));
+          ASSERT_EQ(Bytes(got, got + 9), Bytes(want, want + 9))
+              << "round " << round << " disk " << disk << " track " << track;
+        }
+      }
+      EXPECT_TRUE(disk != 2 || !(round % 2) || reader.file().headersRead() - headers <= lookups);
+    }
+  }
+
+  // Tracks that start at headers 0 to 163 of one record of 2,000: the
+  // walks go on as one, so a build reads the record once, and a lookup
+  // reads the header it finds (five a track here).
   D88Image reader;
-  open(reader, hostileImage("shape1", {2000, 2}));
-  reader.setSectorRange(1, 5);
-  for (int t = 2; t < 66; ++t) EXPECT_EQ(reader.readSector(t, 0, 0, 9, 9, item, 1), 0);
-  for (int j = 0; j < 64; ++j) EXPECT_EQ(reader.readSectors(1, 0, 1, 1, 3, item, 65535), 10240);
-  EXPECT_LT(reader.headersRead(), 4 * 2000);  // a walk a lookup: 760 times 2,000
+  open(reader, hostileImage("shape4", {2000, 2}));
+  uint8_t byte;
+  for (int t = 0; t < D88Image::kMaxTracks; ++t)
+    for (int r = 1; r <= 5; ++r) reader.readSector(t, t / 2, t % 2, r, 3, &byte, 1);
+  EXPECT_LE(reader.file().headersRead(), 2000 + 5 * D88Image::kMaxTracks);
 }

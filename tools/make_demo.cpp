@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/image_builder.h"
+#include "testing/image_builder.h"
 
 using d88test::Bytes;
 

@@ -1,4 +1,4 @@
-#include "tests/image_builder.h"
+#include "testing/image_builder.h"
 
 #include <algorithm>
 

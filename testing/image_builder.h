@@ -1,8 +1,8 @@
 // Builds D88 images for the tests, the demo, the fuzz corpus and the
 // benchmarks from a short description. Every field can be overridden, so a
 // damaged image is described the same way as a good one.
-#ifndef TESTS_IMAGE_BUILDER_H_
-#define TESTS_IMAGE_BUILDER_H_
+#ifndef TESTING_IMAGE_BUILDER_H_
+#define TESTING_IMAGE_BUILDER_H_
 
 #include <cstdint>
 #include <map>
@@ -67,4 +67,4 @@ Bytes run(const Disk& disk, int track, int r, int last, int length);
 
 }  // namespace d88test
 
-#endif  // TESTS_IMAGE_BUILDER_H_
+#endif  // TESTING_IMAGE_BUILDER_H_

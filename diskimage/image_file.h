@@ -1,0 +1,98 @@
+// Reads of an image file through a window of its bytes, for the reader and
+// its track index.
+//
+// The window holds up to 64 KiB of the file read at once, so that a walk over
+// a track's headers costs no system call while it stays inside. A read outside
+// the window loads it afresh from the position read, and how much it loads is
+// paid for with credit: every sector header read earns 4 KiB (the credit holds
+// at most 64 KiB, and starts full), and a load takes max(the bytes the read
+// needs, the credit), spending all the credit. A walk through ordinary tracks
+// earns far more than it spends, so it loads whole windows; reads that jump
+// from place to place load about 4 KiB each, not 64 KiB. So
+//
+//   bytes copied <= 64 KiB + 4 KiB x headers read + bytes asked,
+//
+// where the bytes asked are those of the reads that missed the window (16
+// for a sector header). A pass in file order (an index build) loads each
+// byte once, but for the few at a window's end that a header read again
+// needs, so it also copies little more than the file's size.
+#ifndef DISKIMAGE_IMAGE_FILE_H_
+#define DISKIMAGE_IMAGE_FILE_H_
+
+#include <cstdint>
+#include <cstdio>
+
+#include "diskimage/little_endian.h"
+
+class ImageFile {
+ public:
+  static constexpr int kWindowSize = 64 * 1024;  // any sector's data (16-bit size) fits
+  static constexpr int kHeaderSize = 16;
+  static constexpr int kCreditPerHeader = 4 * 1024;
+  // Offsets are signed 32-bit numbers: a position beyond is never read.
+  static bool validOffset(int64_t position) { return position >= 0 && position <= INT32_MAX; }
+  // Fields of a sector header (see d88_image.h): the ID (C, H, R, N as a
+  // little-endian 32-bit number), the sector count and the data size.
+  static uint32_t sectorId(const uint8_t* h) { return static_cast<uint32_t>(le32(h)); }
+  static int sectorCount(const uint8_t* h) { return le16(h + 4); }
+  static int dataSize(const uint8_t* h) { return le16(h + 14); }
+
+  ImageFile() = default;
+  ~ImageFile() { open(nullptr); }
+  ImageFile(const ImageFile&) = delete;
+  ImageFile& operator=(const ImageFile&) = delete;
+
+  // Closes the stream held, if any, and takes over `stream` (null: none). A
+  // stream that cannot be positioned (a pipe) is first copied into an unnamed
+  // temporary file and read from there; a copy that fails is a read error.
+  // False when `stream` is null.
+  bool open(FILE* stream);
+  // The stream the reads go to (the copy, for a pipe); null when none is open.
+  FILE* stream() const { return stream_; }
+
+  // The system's error number of the first read since open() that failed for
+  // another reason than the end of the file (or the one given to fail()); 0
+  // while none has. From then on every read finds nothing.
+  int readError() const { return readError_; }
+  // Keeps `error` as the read error, unless there is one, and forgets the
+  // window; returns 0, the bytes a failed read gives.
+  int fail(int error);
+
+  // Copies up to `length` bytes (at most kWindowSize) at `position` into
+  // `buffer`; returns the bytes copied, fewer at the end of the file, 0 at an
+  // invalid position or after a read error.
+  int readAt(int64_t position, uint8_t* buffer, int length);
+  // The 16 bytes of the sector header at `position`, counted and paid for
+  // (see above); valid until the next read; null when they cannot be read in full.
+  const uint8_t* header(int64_t position);
+  // Forgets the window, so that what the file holds now is read.
+  void dropWindow() {
+    windowLength_ = 0;
+    windowAtEnd_ = false;
+  }
+
+  // Since the object was made: sector headers read, and bytes loaded from the
+  // file into the window.
+  int64_t headersRead() const { return headersRead_; }
+  int64_t bytesCopied() const { return bytesCopied_; }
+
+ private:
+  // Makes the window hold the `length` bytes at `position`, or what the file
+  // holds of them; returns how many it holds (0 when none can be read).
+  int load(int64_t position, int length);
+  // Replaces the stream by a temporary copy of what it holds, up to the
+  // largest offset that can be read; a copy that fails is a read error.
+  void copyToTemporary();
+
+  FILE* stream_ = nullptr;
+  int readError_ = 0;
+  int64_t windowStart_ = 0;   // file offset of window_[0]
+  int32_t windowLength_ = 0;  // valid bytes in window_
+  bool windowAtEnd_ = false;  // the window ends at the end of the file
+  int32_t credit_ = kWindowSize;
+  int64_t headersRead_ = 0;
+  int64_t bytesCopied_ = 0;
+  uint8_t window_[kWindowSize];  // read only where it was filled
+};
+
+#endif  // DISKIMAGE_IMAGE_FILE_H_
