@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <random>
+#include <set>
 
 #include "bench/shapes.h"
 #include "testing/image_builder.h"
@@ -15,8 +16,19 @@ namespace {
 
 // Writes `image` to a file of the running test's own; returns its path.
 std::string write(const Bytes& image) {
-  const std::string path =
-      testing::TempDir() + testing::UnitTest::GetInstance()->current_test_info()->name() + ".d88";
+  // Of this process too, so that suites running at once keep to their own;
+  // removed when it ends.
+  static const struct Files {
+    std::string process = std::to_string(std::random_device()());
+    mutable std::set<std::string> paths;
+    ~Files() {
+      for (const std::string& path : paths) std::remove(path.c_str());
+    }
+  } files;
+  const std::string path = testing::TempDir() +
+                           testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+                           files.process + ".d88";
+  files.paths.insert(path);
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
   return path;
