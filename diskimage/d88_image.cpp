@@ -25,28 +25,34 @@ bool D88Image::open(const char* path) {
 
 bool D88Image::openStream(FILE* stream) {
   diskCount_ = 0;
+  moreDisks_ = headerCutShort_ = false;
   clearSelection();
   index_.clear();
-  // A failed copy of a pipe is a read error, told with its reason.
-  if (!file_.open(stream) || readError() != 0) return stream != nullptr;
+  if (!file_.open(stream)) return false;
 
   uint8_t header[kDiskHeaderSize];
+  int got = 0;
   // A negative or overflowing size walks to a place that cannot be a disk.
-  for (int64_t offset = 0; diskCount_ < kMaxDisks && ImageFile::validOffset(offset); ++diskCount_) {
+  for (int64_t offset = 0; ImageFile::validOffset(offset); ++diskCount_) {
+    got = file_.readAt(offset, header, kDiskHeaderSize);
+    if (got < kDiskHeaderSize || diskCount_ == kMaxDisks) break;
     diskStart_[diskCount_] = static_cast<int32_t>(offset);
-    if (file_.readAt(offset, header, kDiskHeaderSize) < kDiskHeaderSize) break;
     offset += le32(header + kDiskSizeOffset);
   }
+  moreDisks_ = diskCount_ == kMaxDisks && got == kDiskHeaderSize;
+  headerCutShort_ = got > 0 && got < kDiskHeaderSize;
   // A file whose first header cannot be read (a directory, a failing device)
   // is no image; a later header that cannot be read is a read error, with
   // its reason, like any other.
-  if (readError() == 0 || diskCount_ > 0) return true;
+  const int error = readError();
+  if (error == 0 || diskCount_ > 0) return true;
   openStream(nullptr);
+  file_.fail(error);  // why, for the caller
   return false;
 }
 
 void D88Image::clearSelection() {
-  indexed_ = false;
+  indexed_ = diskCutShort_ = false;
   currentDisk_ = -1;
   mediaType_ = -1;
   name_[0] = '\0';
@@ -63,6 +69,7 @@ bool D88Image::selectDisk(int index) {
   if (file_.readAt(diskStart_[index], header, kDiskHeaderSize) < kDiskHeaderSize) return false;
 
   const int32_t diskSize = le32(header + kDiskSizeOffset);
+  diskCutShort_ = file_.size() >= 0 && int64_t{diskStart_[index]} + diskSize > file_.size();
   for (int t = 0; t < kMaxTracks; ++t) {
     const int32_t offset = le32(header + kTrackTableOffset + 4 * t);
     const int64_t start = int64_t{diskStart_[index]} + offset;

@@ -58,12 +58,12 @@ class D88Image {
 
   // With a path: closes any open file, opens `path` for binary reading and
   // walks the disk headers to build the disk table (at most 64 disks; a disk
-  // size of 0 finds the same header again until the table is full). A stream
-  // that cannot be positioned (a pipe) is first copied into an unnamed
-  // temporary file and read from there. Returns false when the file cannot be
-  // opened or its first header cannot be read (a directory, say); a file with
-  // no complete header gives true with diskCount() 0. A copy that fails, or a
-  // later header that cannot be read, gives true with readError() set.
+  // size of 0 finds the same header again until the table is full). The file
+  // must be one that can be positioned: a pipe is for the caller to copy.
+  // Returns false when the file cannot be opened or its first header cannot
+  // be read (a directory, say), with readError() telling why where the file
+  // did; a file with no complete header gives true with diskCount() 0. A
+  // later header that cannot be read gives true with readError() set.
   // With nullptr: closes the file, if any, and returns true.
   bool open(const char* path);
   // Like open(path) with a stream the caller opened for binary reading (a
@@ -73,6 +73,10 @@ class D88Image {
   bool openStream(FILE* stream);
 
   int diskCount() const { return diskCount_; }
+  // Whether the file holds more than the disk table: a complete header after
+  // the 64th disk, or part of a header after the last (a cut file).
+  bool moreDisks() const { return moreDisks_; }
+  bool headerCutShort() const { return headerCutShort_; }
 
   // Makes disk `index` (0-based) the selected disk, loading its name, media
   // type, size and track table. False with nothing selected when no file is
@@ -84,6 +88,8 @@ class D88Image {
   // empty when nothing is selected.
   const char* diskName() const { return name_; }
   int mediaType() const { return mediaType_; }
+  // Whether the file ends before the selected disk does, as its size says.
+  bool diskCutShort() const { return diskCutShort_; }
 
   // The system's error number of the first read since open() that failed for
   // another reason than the end of the file, or ENOMEM when a track index
@@ -135,6 +141,9 @@ class D88Image {
   // -1 where the track is unusable (all of them when nothing is selected).
   int64_t trackStart_[kMaxTracks];
   bool indexed_;  // index_ holds the selected disk's track index
+  bool moreDisks_ = false;
+  bool headerCutShort_ = false;
+  bool diskCutShort_;
   int32_t mediaType_;
   char name_[kNameLength + 1] = {};
 };

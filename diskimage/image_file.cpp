@@ -9,26 +9,8 @@ bool ImageFile::open(FILE* stream) {
   stream_ = stream;
   readError_ = 0;
   dropWindow();
-  if (stream_ != nullptr && fseek(stream_, 0, SEEK_SET) != 0) copyToTemporary();
+  size_ = stream_ != nullptr && fseek(stream_, 0, SEEK_END) == 0 ? ftell(stream_) : -1;
   return stream_ != nullptr;
-}
-
-void ImageFile::copyToTemporary() {
-  FILE* copy = tmpfile();
-  bool copied = copy != nullptr && setvbuf(copy, nullptr, _IONBF, 0) == 0;
-  size_t got = kWindowSize;
-  // Bytes past the largest offset that can be read would never be read.
-  for (int64_t total = 0; copied && got == kWindowSize && validOffset(total);
-       total += static_cast<int64_t>(got)) {
-    got = fread(window_, 1, kWindowSize, stream_);
-    copied = fwrite(window_, 1, got, copy) == got && (got == kWindowSize || feof(stream_));
-  }
-  // The stream read from now is the copy; the other one is closed.
-  if (copied)
-    std::swap(copy, stream_);
-  else
-    fail(errno != 0 ? errno : EIO);
-  if (copy != nullptr) fclose(copy);
 }
 
 int ImageFile::fail(int error) {

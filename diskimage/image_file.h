@@ -42,13 +42,15 @@ class ImageFile {
   ImageFile(const ImageFile&) = delete;
   ImageFile& operator=(const ImageFile&) = delete;
 
-  // Closes the stream held, if any, and takes over `stream` (null: none). A
-  // stream that cannot be positioned (a pipe) is first copied into an unnamed
-  // temporary file and read from there; a copy that fails is a read error.
-  // False when `stream` is null.
+  // Closes the stream held, if any, and takes over `stream` (null: none),
+  // which must be one that can be positioned (a file, not a pipe: its reads
+  // fail). False when `stream` is null.
   bool open(FILE* stream);
-  // The stream the reads go to (the copy, for a pipe); null when none is open.
+  // The stream the reads go to; null when none is open.
   FILE* stream() const { return stream_; }
+  // The file's size in bytes, as it was at open(); -1 where the stream does
+  // not tell it.
+  int64_t size() const { return size_; }
 
   // The system's error number of the first read since open() that failed for
   // another reason than the end of the file (or the one given to fail()); 0
@@ -80,11 +82,8 @@ class ImageFile {
   // Makes the window hold the `length` bytes at `position`, or what the file
   // holds of them; returns how many it holds (0 when none can be read).
   int load(int64_t position, int length);
-  // Replaces the stream by a temporary copy of what it holds, up to the
-  // largest offset that can be read; a copy that fails is a read error.
-  void copyToTemporary();
-
   FILE* stream_ = nullptr;
+  int64_t size_ = -1;
   int readError_ = 0;
   int64_t windowStart_ = 0;   // file offset of window_[0]
   int32_t windowLength_ = 0;  // valid bytes in window_

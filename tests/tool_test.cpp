@@ -261,9 +261,10 @@ TEST(Tool, CommandLine) {
   // Asked for alone, help and version go to standard output.
   expect(runOn({}, {"--help"}, true), 0, usage, "", {});
   expect(runOn({}, {"--version"}, true), 0, "d88extract " D88EXTRACT_VERSION "\n", "", {});
-  expect(runOn({}, {"@"}, true), 0, "", "", {});                // an empty image
-  expect(runOn(build({kPlain}), {"@"}, true), 0, "", "", {});   // a disk of neither kind
-  expect(runOn(Bytes(3000, 'x'), {"@"}, true), 0, "", "", {});  // not an image at all
+  expect(runOn({}, {"@"}, true), 0, "", "", {});               // an empty image
+  expect(runOn(build({kPlain}), {"@"}, true), 0, "", "", {});  // a disk of neither kind
+  expect(runOn(Bytes(3000, 'x'), {"@"}, true), 0, "",          // not an image at all
+         "warning: disk 000 is cut short: the image ends inside it\n", {});
 }
 
 // Names in any script reach the file system as they are: on Windows not
@@ -368,6 +369,10 @@ TEST(Tool, DiskB) {
          "\n[CARRIER] -> D001\n000  000c (Tr.02 Sc.03) SIZE:0400\n", kDiskA,
          itemsA(carrier, {{12, 1024}}, "D001/"));
 
+  // A disk table full at 64 disks leaves the next one out, and says so.
+  expect(runOn(build(std::vector<Disk>(64, kPlain)) + build({b})), 0, "",
+         "warning: disks after disk 063 are not read: an image holds at most 64\n", {});
+
   // A directory sector of 300 bytes: recognised, then the run ends, and says so.
   Disk shortDirectory = both;
   shortDirectory.tracks[1].sectors.back().data.resize(300);
@@ -452,12 +457,18 @@ TEST(Tool, ImageCutAtEveryLength) {
   // same file from the whole image, and nothing else appears.
   Disk b = diskB("B");
   b.tracks = {b.tracks[0], track(30, 16, 1)};
-  const Bytes image = build({diskA("A", {{3, 0x500}, {9, 0x800}}, 4), b});
+  const Bytes first = build({diskA("A", {{3, 0x500}, {9, 0x800}}, 4)}), image = first + build({b});
   const Tree whole = runOn(image).tree;
   ASSERT_EQ(whole.size(), 5u);  // D000/, 000, 001, DRIVER, MUS00
-  for (size_t length = 0; length < image.size(); length += 37) {
+  for (size_t length = 1; length < image.size(); length += 37) {
     const Outcome o = runOn(Bytes(image.begin(), image.begin() + length));
     EXPECT_EQ(o.status, o.err.find("cannot read the directory") == std::string::npos ? 0 : 1);
+    // Told, at the disk the cut falls in.
+    const size_t disk = length < first.size() ? 0 : 1, in = length - disk * first.size();
+    EXPECT_NE(o.err.find("warning: disk 00" + std::to_string(disk) +
+                         " is cut short: the image ends inside it" + (in < 688 ? "s header" : "")),
+              std::string::npos)
+        << length;
     for (const auto& [name, bytes] : o.tree) {
       ASSERT_TRUE(whole.count(name)) << name;
       const Bytes& all = whole.at(name);

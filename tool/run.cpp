@@ -121,7 +121,7 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
   if (stream != nullptr) setvbuf(stream, nullptr, _IONBF, 0);
   if (!image.openStream(stream)) {
     // A file that opens but cannot be read as one (a directory) tells why by its first read.
-    if (stream != nullptr) openError = errno;
+    if (stream != nullptr) openError = image.readError();
     notice(x, Notice::kOpenFailure);
     tell(x, "error: cannot open %s: %s\n", argv[1], strerror(openError != 0 ? openError : EIO));
     return finish(image, 1);
@@ -135,13 +135,23 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
     x.keptBecause[x.keptCount++] = why[i];
   }
   const int count = image.diskCount();
+  bool whole = true;
   for (int i = 0; i < count && image.readError() == 0; ++i) {
     image.selectDisk(i);
     x.disk = i;
+    if (image.diskCutShort())
+      tell(x, "warning: disk %03d is cut short: the image ends inside it\n", i);
     // A Disk A whose directory cannot be read ends the whole run.
-    if (!extractDiskA(x, i, makeSubdirectories)) break;
+    whole = extractDiskA(x, i, makeSubdirectories);
+    if (!whole) break;
     extractDiskB(x);
   }
+  // What the disk table leaves out, where the run went through it.
+  if (whole && image.headerCutShort())
+    tell(x, "warning: disk %03d is cut short: the image ends inside its header\n", count);
+  if (whole && image.moreDisks())
+    tell(x, "warning: disks after disk %03d are not read: an image holds at most %d\n", count - 1,
+         D88Image::kMaxDisks);
   // What was extracted before a read error stays; the rest of the image is not trusted.
   if (image.readError() != 0) {
     tell(x, "error: cannot read %s: %s\n", argv[1], strerror(image.readError()));
