@@ -6,11 +6,11 @@
 #include "diskimage/d88_image.h"
 #include "tool/extraction.h"
 
-namespace {
-
 #ifndef D88EXTRACT_VERSION
 #define D88EXTRACT_VERSION "unknown"
 #endif
+
+namespace {
 
 uint8_t sectorBuffer[kSectorBufferSize];
 uint8_t directoryBuffer[kDirectoryBufferSize];
@@ -33,7 +33,8 @@ bool copyPipe(Extraction& x, const char* path, FILE** stream) {
   // The sector buffer is free until the first disk is read.
   constexpr size_t kChunk = kSectorBufferSize;
   int64_t total = 0;
-  for (size_t got = kChunk; got == kChunk && total <= INT32_MAX;) {
+  bool copied = true;
+  for (size_t got = kChunk; copied && got == kChunk && total <= INT32_MAX;) {
     got = fread(x.sector, 1, kChunk, *stream);
     // A short read is the end of the pipe, unless the stream says otherwise.
     if (got < kChunk && !feof(*stream)) {
@@ -41,17 +42,18 @@ bool copyPipe(Extraction& x, const char* path, FILE** stream) {
       fclose(copy);
       return false;
     }
-    if (fwrite(x.sector, 1, got, copy) != got || fflush(copy) != 0) {
-      tell(x, "error: cannot copy %s to %s: %s\n", path, directory,
-           strerror(errno != 0 ? errno : EIO));
-      fclose(copy);
-      return false;
-    }
+    copied = fwrite(x.sector, 1, got, copy) == got && fflush(copy) == 0;
     total += static_cast<int64_t>(got);
+  }
+  if (!copied || fseek(copy, 0, SEEK_SET) != 0) {
+    tell(x, "error: cannot copy %s to %s: %s\n", path, directory,
+         strerror(errno != 0 ? errno : EIO));
+    fclose(copy);
+    return false;
   }
   fclose(*stream);
   *stream = copy;
-  return fseek(copy, 0, SEEK_SET) == 0;
+  return true;
 }
 
 int finish(D88Image& image, int status) {
@@ -147,6 +149,7 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
     extractDiskB(x);
   }
   // What the disk table leaves out, where the run went through it.
+  whole = whole && image.readError() == 0;
   if (whole && image.headerCutShort())
     tell(x, "warning: disk %03d is cut short: the image ends inside its header\n", count);
   if (whole && image.moreDisks())
