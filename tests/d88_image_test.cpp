@@ -114,8 +114,9 @@ TEST(Reader, SectorLookup) {
   // Which tracks are usable, where walks stop and which of two sectors of one
   // ID is found are tried at length by Reader.TrackIndex.
   EXPECT_EQ(lookup(one, r1), 256);
-  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 688, -5)}), r1), 0);   // negative disk size
-  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 1e5, 2e5)}), r1), 0);  // past the end of the file
+  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 688, 688)}), r1), 256);  // offset = disk size
+  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 688, -5)}), r1), 0);     // negative disk size
+  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 1e5, 2e5)}), r1), 0);    // past the end of the file
 
   // The first of two sectors 1 wins; its data size counts, not its size code.
   EXPECT_EQ(lookup(build({track0({at(1, 128), {0, 0, 1, 1, Bytes(64, 0x11)}})}), r1), 128);
@@ -134,7 +135,7 @@ TEST(Reader, SectorIds) {
   uint8_t ids[16] = {};
   EXPECT_EQ(reader.readSectorIds(0, ids, 16), 12);
   EXPECT_EQ(Bytes(ids, ids + 12), (Bytes{0, 0, 1, 1, 0, 0, 2, 1, 7, 0, 3, 3}));
-  EXPECT_EQ(reader.readSectorIds(0, ids, 7), 4);  // whole IDs only
+  EXPECT_EQ(reader.readSectorIds(0, ids, 7) + reader.readSectorIds(0, ids, 8), 12);  // whole IDs
   open(reader, Bytes(image.begin(), image.end() - 32 - 8));
   EXPECT_EQ(reader.readSectorIds(0, ids, 16), 8);
   open(reader, build({Disk{"", {track(0, 2, 1), track(1, 2, 1)}}}));  // the count ends it
@@ -202,8 +203,8 @@ Bytes indexImage(std::mt19937& random, bool same) {
 }
 
 // The track index answers every lookup as a plain walk does, on 300 such
-// images, with IDs each walk reads (spread over it) and one it may not; a
-// disk whose tracks start where the last index's did reads no header again.
+// images, with IDs each walk reads (spread over it) and one it may not, and
+// reads no header twice for it.
 TEST(Reader, TrackIndex) {
   std::mt19937 random(17);
   for (int round = 0; round < 300; ++round) {
@@ -229,7 +230,10 @@ TEST(Reader, TrackIndex) {
               << "round " << round << " disk " << disk << " track " << track;
         }
       }
-      EXPECT_TRUE(disk != 2 || !(round % 2) || reader.file().headersRead() - headers <= lookups);
+      // A build reads a position once, a lookup the header it finds; a disk
+      // whose tracks start where the last index's did builds nothing.
+      const int64_t build = disk == 2 && round % 2 ? 0 : int64_t(image.size()) / 16 + 164;
+      EXPECT_LE(reader.file().headersRead() - headers, build + lookups) << "round " << round;
     }
   }
 
