@@ -1,5 +1,3 @@
-#include <cerrno>
-#include <cstdarg>
 #include <cstring>
 
 #include "diskimage/d88_image.h"
