@@ -91,7 +91,9 @@ int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer,
   const uint32_t id = static_cast<uint32_t>(c | h << 8 | r << 16) | static_cast<uint32_t>(n) << 24;
   const int64_t position = index_.find(track, id);
   const uint8_t* header = position >= 0 ? file_.header(position) : nullptr;
-  if (header == nullptr) return 0;
+  // A header that no longer holds the ID (the file changed since the index
+  // was built) is no answer: never another sector's data.
+  if (header == nullptr || ImageFile::sectorId(header) != id) return 0;
   const int size = ImageFile::dataSize(header);
   return file_.readAt(position + ImageFile::kHeaderSize, buffer, size < maxLen ? size : maxLen);
 }

@@ -36,7 +36,9 @@
 // disk table). Its memory is allocated as a build needs it and freed when the
 // file is closed; a build that cannot get it ends in a read error (ENOMEM).
 // Reads go through the window of an ImageFile (see image_file.h), which
-// selectDisk() forgets, so the disk's header is read afresh.
+// selectDisk() forgets, so the disk's header is read afresh. The answers are
+// those of the file as the index read it; a file changed since gives fewer,
+// never another sector's data.
 #ifndef DISKIMAGE_D88_IMAGE_H_
 #define DISKIMAGE_D88_IMAGE_H_
 

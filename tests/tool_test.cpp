@@ -308,17 +308,18 @@ TEST(Tool, DiskA) {
       "000  0023 (Tr.07 Sc.01) SIZE:0600\n"
       "001  0009 (Tr.01 Sc.05) SIZE:0c00\n"
       "002  0003 (Tr.00 Sc.04) SIZE:0a00\n"
-      "003  0030 (Tr.09 Sc.04) SIZE:0000\n"
-      "004  0320 (Tr.a0 Sc.01) SIZE:0400\n";
-  const std::string missing = "warning: D001/004: not written (its first sector is missing)\n",
+      "003  0030 (Tr.09 Sc.04) SIZE:0000\n";
+  const std::string empty = "warning: D001/003: not written (its size is 0)\n",
+                    four = "004  0320 (Tr.a0 Sc.01) SIZE:0400\n",
+                    missing = "warning: D001/004: not written (its first sector is missing)\n",
                     last = "005  00c6 (Tr.27 Sc.04) SIZE:0c01\n",
                     cut = "warning: D001/005: 2048 of 3073 bytes read (sectors missing)\n";
-  expect(runOn(build({kPlain, a}), {"@"}, true), 0, listing + last, kDiskA + missing + cut,
-         itemsA(a, entries, "D001/"));
+  expect(runOn(build({kPlain, a}), {"@"}, true), 0, listing + four + last,
+         kDiskA + empty + missing + cut, itemsA(a, entries, "D001/"));
   // With both streams on one file, each warning follows its item's line.
   if (!kWindows)
     expect(runOn(build({kPlain, a}), {"@"}, true, nullptr, "2>&1"), 0,
-           kDiskA + listing + missing + last + cut, "", itemsA(a, entries, "D001/"));
+           kDiskA + listing + empty + four + missing + last + cut, "", itemsA(a, entries, "D001/"));
   std::vector<Entry> full;  // 64 entries, no end marker
   for (int j = 0; j < 64; ++j) full.push_back({10 + j, 16});
   EXPECT_EQ(runOn(build({diskA("FULL", full)})).tree, itemsA(a, full));

@@ -37,8 +37,11 @@ bool extractItem(Extraction& x, const char* name, int track, int c, int h, int r
   // Names in the start directory are shared by the disks: a later disk's
   // item replaces an earlier one's, and says so.
   Extraction::Written* before = x.where[0] == '\0' ? writtenBefore(x, name) : nullptr;
+  if (length == 0) {
+    tell(x, "warning: %s%s: not written (its size is 0)\n", x.where, name);
+    return false;
+  }
   if (total == 0) {
-    if (length == 0) return false;
     char kept[48] = "";
     if (before != nullptr)
       snprintf(kept, sizeof kept, "; %s holds disk %03d's item", name, before->disk);
