@@ -64,6 +64,15 @@ extern "C" ssize_t __wrap_write(int fd, const void* data, size_t count) {
   left -= count;
   return __real_write(fd, data, count);
 }
+// And the dup() that hears the errors a close tells (--wrap=dup): after
+// `dupsBeforeFailure` more, one fails as on a network file system.
+int dupsBeforeFailure = -1;
+extern "C" int __real_dup(int fd);
+extern "C" int __wrap_dup(int fd) {
+  if (dupsBeforeFailure < 0 || dupsBeforeFailure-- > 0) return __real_dup(fd);
+  errno = EIO;
+  return -1;
+}
 #endif
 
 namespace {
@@ -425,13 +434,14 @@ TEST(Tool, FailuresAreReportedAndTheRunGoesOn) {
            "", itemsB(b) + Tree{{"D000", {'x'}}});
 #ifndef _WIN32
   // The disk fills up part way through 001, a link the user made, and at
-  // once in 002, a file the user made, and in DRIVER, made by the run: no
-  // partial item stays, and no name but the run's own goes.
+  // once in 002, a file the user made; DRIVER, made by the run, fails at its
+  // close: no partial item stays, and no name but the run's own goes.
   left = itemsA(a, {entries[0]}) + itemsB(b);
   left.erase("DRIVER");
   left["D000/001 -> ../elsewhere/target"] = left["elsewhere/"] = {};
   left["elsewhere/target"] = left["D000/002"] = {};
-  writeFailures = {100 + 50, 0, 0};
+  writeFailures = {100 + 50, 0};
+  dupsBeforeFailure = 1;
   expect(runOn(build({a, b}), {"@"}, false,
                [](const fs::path& dir) {
                  fs::create_directories(dir / "D000");
@@ -443,9 +453,9 @@ TEST(Tool, FailuresAreReportedAndTheRunGoesOn) {
          1, out,
          kDiskA + "error: cannot write D000/001: No space left on device\n" +
              "error: cannot write D000/002: No space left on device\n" + kDiskB +
-             "error: cannot write DRIVER: No space left on device\n",
+             "error: cannot write DRIVER: Input/output error\n",
          left);
-  EXPECT_TRUE(writeFailures.empty());
+  EXPECT_TRUE(writeFailures.empty() && dupsBeforeFailure == -1);
   // Standard output cannot be written: the reason is told.
   expect(runOn(build({a}), {"@"}, true, nullptr, ">/dev/full"), 1, "",
          kDiskA + "error: cannot write standard output: No space left on device\n",
@@ -495,6 +505,11 @@ TEST(Tool, TheImageIsNeverWrittenAndTheRunEndsWhereItStarted) {
   left[driver] = image;
   expect(runOn(image, {driver}, true, imageAs(driver)), 1, "\n[A] -> D000\n" + listing + kCutting,
          kDiskA + kDiskB + "error: cannot write DRIVER: it is the image being read\n", left);
+  // Nor when standard input and error are closed, and the refusal would go
+  // to the descriptor the item's file takes.
+  if (!kWindows)
+    expect(runOn(image, {driver}, true, imageAs(driver), "<&- 2>&-"), 1,
+           "\n[A] -> D000\n" + listing + kCutting, "", left);
   expect(runOn(build({a}), {"000", "-d"}, false, imageAs("000")), 1, listing,
          kDiskA + "error: cannot write 000: it is the image being read\n",
          Tree{{"000", build({a})}} + itemsA(a, entries, ""));
@@ -621,15 +636,16 @@ TEST(Tool, TerminalsGetTextTheyCanShow) {
       "Disk A "
       "\xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.";
   const std::string wrapper = getenv("D88_TEST_WRAPPER") ? getenv("D88_TEST_WRAPPER") : "";
-  for (const std::string locale : {"C.UTF-8", "C"}) {
+  // A UTF-8 locale the system lacks still means a UTF-8 terminal.
+  for (const std::string locale : {"C.UTF-8", "C", "xx_XX.UTF-8"}) {
     // Both streams on a pseudo-terminal made by script(1), which prints what it shows.
     setenv("D88_TEST_WRAPPER",
            ("sh -c 'LANG=" + locale + " exec script -qec \"$*\" /dev/null' sh").c_str(), 1);
     // U+009B, a control character in UTF-8; two bytes that are none in C.
-    const bool c = locale == "C";
-    const std::string name = c ? "?]0;pwned???2J" : "?]0;pwned??2J";
+    const std::string name = locale == "C.UTF-8" ? "?]0;pwned??2J" : "?]0;pwned???2J";
     expect(runOn(image, {"@"}, true), 0,
-           (c ? kDiskA.substr(0, kDiskA.size() - 1) : utf8) + "\r\n\r\n[" + name + "] -> D000\r\n",
+           (locale == "C" ? kDiskA.substr(0, kDiskA.size() - 1) : utf8) + "\r\n\r\n[" + name +
+               "] -> D000\r\n",
            "", {{"D000/", {}}});
   }
   setenv("D88_TEST_WRAPPER", wrapper.c_str(), 1);
