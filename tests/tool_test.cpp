@@ -234,6 +234,22 @@ Tree itemsB(const Disk& b) {
 const Disk kPlain{"PLAIN", {track(0, 16, 1)}};
 
 #ifndef _WIN32
+// Sets environment variable `name` to `value` while it lives: the program's
+// wrapper (D88_TEST_WRAPPER), TMPDIR.
+class Setting {
+ public:
+  Setting(const char* name, const std::string& value)
+      : name_(name), had_(getenv(name) != nullptr), was_(had_ ? getenv(name) : "") {
+    setenv(name, value.c_str(), 1);
+  }
+  ~Setting() { had_ ? setenv(name_, was_.c_str(), 1) : unsetenv(name_); }
+
+ private:
+  const char* name_;
+  bool had_;
+  std::string was_;
+};
+
 // Runs `runIt` with "/dev/fd/N", the read end of a pipe that a thread feeds
 // `image` into, as "zcat game.d88.gz |" would.
 Outcome throughPipe(const Bytes& image, const std::function<Outcome(const std::string&)>& runIt) {
@@ -505,11 +521,15 @@ TEST(Tool, TheImageIsNeverWrittenAndTheRunEndsWhereItStarted) {
   left[driver] = image;
   expect(runOn(image, {driver}, true, imageAs(driver)), 1, "\n[A] -> D000\n" + listing + kCutting,
          kDiskA + kDiskB + "error: cannot write DRIVER: it is the image being read\n", left);
+#ifndef _WIN32
   // Nor when standard input and error are closed, and the refusal would go
-  // to the descriptor the item's file takes.
-  if (!kWindows)
+  // to the descriptor the item's file takes (valgrind wants standard error).
+  {
+    const Setting direct("D88_TEST_WRAPPER", "");
     expect(runOn(image, {driver}, true, imageAs(driver), "<&- 2>&-"), 1,
            "\n[A] -> D000\n" + listing + kCutting, "", left);
+  }
+#endif
   expect(runOn(build({a}), {"000", "-d"}, false, imageAs("000")), 1, listing,
          kDiskA + "error: cannot write 000: it is the image being read\n",
          Tree{{"000", build({a})}} + itemsA(a, entries, ""));
@@ -559,13 +579,11 @@ TEST(Tool, TheImageIsNeverWrittenAndTheRunEndsWhereItStarted) {
   failReads[0] = failReads[1] = 0;
   // A start directory that may not be written: the reason told is the true
   // one. Root may write anywhere, so there the program runs as nobody.
-  const std::string wrapper = getenv("D88_TEST_WRAPPER") ? getenv("D88_TEST_WRAPPER") : "";
-  setenv("D88_TEST_WRAPPER", geteuid() ? "" : "setpriv --reuid=65534 --regid=65534 --clear-groups",
-         1);
+  const Setting nobody("D88_TEST_WRAPPER",
+                       geteuid() ? "" : "setpriv --reuid=65534 --regid=65534 --clear-groups");
   expect(runOn(build({a}), {"@"}, true, [](const fs::path& dir) { chmod(dir.c_str(), 0555); }), 1,
          "\n[A] -> D000\n" + listing,
          kDiskA + "error: cannot create directory D000: Permission denied\n", {});
-  setenv("D88_TEST_WRAPPER", wrapper.c_str(), 1);
 #endif
 }
 
@@ -594,20 +612,19 @@ TEST(Tool, AnyStart) {
   expect(runOn(image, {"@", "x", "y", "z"}, true, nullptr, "2>>@"), 1,  // not even the usage
          "error: standard error is the image being read\n", "", {});
   // A pipe's copy that the temporary directory cannot hold says where it went.
-  const std::string wrapper = getenv("D88_TEST_WRAPPER") ? getenv("D88_TEST_WRAPPER") : "";
-  setenv("D88_TEST_WRAPPER", "sh -c 'ulimit -f 1 && exec \"$0\" \"$@\"'", 1);
-  const std::string tmp = getenv("TMPDIR") ? getenv("TMPDIR") : "";
   const std::string where = (fs::temp_directory_path() / "d88test-tmp").string();
   fs::create_directories(where);
-  setenv("TMPDIR", where.c_str(), 1);
-  Outcome o = throughPipe(image, [](const std::string& fd) { return runOn({}, {fd}, true); });
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err.substr(0, o.err.find("/dev/fd/")), "error: cannot copy ");
-  EXPECT_EQ(o.err.substr(o.err.find(" to ")), " to " + where + ": File too large\n");
+  {
+    const Setting limit("D88_TEST_WRAPPER", "sh -c 'ulimit -f 1 && exec \"$0\" \"$@\"'"),
+        tmp("TMPDIR", where);
+    const Outcome o =
+        throughPipe(image, [](const std::string& fd) { return runOn({}, {fd}, true); });
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err.substr(0, o.err.find("/dev/fd/")), "error: cannot copy ");
+    EXPECT_EQ(o.err.substr(o.err.find(" to ")), " to " + where + ": File too large\n");
+  }
   EXPECT_TRUE(fs::is_empty(where));
   fs::remove(where);
-  tmp.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", tmp.c_str(), 1);
-  setenv("D88_TEST_WRAPPER", wrapper.c_str(), 1);
   // The listing's reader has gone ("| head -1"): every item is still written.
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
@@ -635,12 +652,11 @@ TEST(Tool, TerminalsGetTextTheyCanShow) {
   const std::string utf8 =
       "Disk A "
       "\xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.";
-  const std::string wrapper = getenv("D88_TEST_WRAPPER") ? getenv("D88_TEST_WRAPPER") : "";
   // A UTF-8 locale the system lacks still means a UTF-8 terminal.
   for (const std::string locale : {"C.UTF-8", "C", "xx_XX.UTF-8"}) {
     // Both streams on a pseudo-terminal made by script(1), which prints what it shows.
-    setenv("D88_TEST_WRAPPER",
-           ("sh -c 'LANG=" + locale + " exec script -qec \"$*\" /dev/null' sh").c_str(), 1);
+    const Setting terminal("D88_TEST_WRAPPER",
+                           "sh -c 'LANG=" + locale + " exec script -qec \"$*\" /dev/null' sh");
     // U+009B, a control character in UTF-8; two bytes that are none in C.
     const std::string name = locale == "C.UTF-8" ? "?]0;pwned??2J" : "?]0;pwned???2J";
     expect(runOn(image, {"@"}, true), 0,
@@ -648,7 +664,6 @@ TEST(Tool, TerminalsGetTextTheyCanShow) {
                "] -> D000\r\n",
            "", {{"D000/", {}}});
   }
-  setenv("D88_TEST_WRAPPER", wrapper.c_str(), 1);
   expect(runOn(image), 0,
          "\n[\x1b]0;pwned\a\xc2\x9b"
          "2J] -> D000\n",
