@@ -64,12 +64,29 @@ extern "C" ssize_t __wrap_write(int fd, const void* data, size_t count) {
   left -= count;
   return __real_write(fd, data, count);
 }
-// And the dup() that hears the errors a close tells (--wrap=dup): after
-// `dupsBeforeFailure` more, one fails as on a network file system.
-int dupsBeforeFailure = -1;
+// And the dup() that hears the errors a close tells (--wrap=dup, --wrap=close):
+// each call takes the next of `dupFaults`: 0 for none, EMFILE to fail as
+// without a descriptor to spare, EIO for a copy whose close fails as on a
+// network file system.
+std::vector<int> dupFaults;
+int failingCopy = -1;
 extern "C" int __real_dup(int fd);
 extern "C" int __wrap_dup(int fd) {
-  if (dupsBeforeFailure < 0 || dupsBeforeFailure-- > 0) return __real_dup(fd);
+  const int fault = dupFaults.empty() ? 0 : dupFaults.front();
+  if (!dupFaults.empty()) dupFaults.erase(dupFaults.begin());
+  if (fault == EMFILE) {
+    errno = EMFILE;
+    return -1;
+  }
+  const int copy = __real_dup(fd);
+  if (fault == EIO) failingCopy = copy;
+  return copy;
+}
+extern "C" int __real_close(int fd);
+extern "C" int __wrap_close(int fd) {
+  const int closed = __real_close(fd);
+  if (fd != failingCopy) return closed;
+  failingCopy = -1;
   errno = EIO;
   return -1;
 }
@@ -457,7 +474,7 @@ TEST(Tool, FailuresAreReportedAndTheRunGoesOn) {
   left["D000/001 -> ../elsewhere/target"] = left["elsewhere/"] = {};
   left["elsewhere/target"] = left["D000/002"] = {};
   writeFailures = {100 + 50, 0};
-  dupsBeforeFailure = 1;
+  dupFaults = {0, EIO, EMFILE};  // MUS00 is written without a descriptor to spare
   expect(runOn(build({a, b}), {"@"}, false,
                [](const fs::path& dir) {
                  fs::create_directories(dir / "D000");
@@ -471,7 +488,7 @@ TEST(Tool, FailuresAreReportedAndTheRunGoesOn) {
              "error: cannot write D000/002: No space left on device\n" + kDiskB +
              "error: cannot write DRIVER: Input/output error\n",
          left);
-  EXPECT_TRUE(writeFailures.empty() && dupsBeforeFailure == -1);
+  EXPECT_TRUE(writeFailures.empty() && dupFaults.empty());
   // Standard output cannot be written: the reason is told.
   expect(runOn(build({a}), {"@"}, true, nullptr, ">/dev/full"), 1, "",
          kDiskA + "error: cannot write standard output: No space left on device\n",
@@ -640,33 +657,55 @@ TEST(Tool, AnyStart) {
 #endif
 
 #ifndef _WIN32
-// A terminal gets the notices in its locale's encoding where that is UTF-8,
-// and a disk name without the control bytes that would drive it; redirected,
-// both are the exact bytes.
+// A terminal gets the Shift_JIS notices and names in its own encoding, with
+// what would act on it as '?', and a word at the end; redirected, both
+// streams are the image's bytes.
 TEST(Tool, TerminalsGetTextTheyCanShow) {
-  const Bytes image =
-      build({diskA("\x1b]0;pwned\a\xc2\x9b"
-                   "2J",
-                   {})});
-  // "Disk A を認識しました.\n" in UTF-8.
-  const std::string utf8 =
-      "Disk A "
-      "\xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.";
-  // A UTF-8 locale the system lacks still means a UTF-8 terminal.
-  for (const std::string locale : {"C.UTF-8", "C", "xx_XX.UTF-8"}) {
+  // ゲーム, ｹﾞｰﾑ, and ESC with the bytes of U+202E (RLO) in UTF-8, which
+  // are no RLO in Shift_JIS.
+  const char* const names[] = {"\x83\x51\x81\x5b\x83\x80", "\xb9\xde\xb0\xd1",
+                               "\x1b[2J\xe2\x80\xae"};
+  const Bytes image = build({diskA(names[0], {}), diskA(names[1], {}), diskA(names[2], {})});
+  const struct {
+    std::string locale, notice, shown[3];
+  } terminals[] = {
+      {"C.UTF-8", "Disk A を認識しました.", {"ゲーム", "ｹﾞｰﾑ", "?[2J窶ｮ"}},
+      {"xx_XX.UTF-8", "Disk A を認識しました.", {"ゲーム", "ｹﾞｰﾑ", "?[2J窶ｮ"}},  // not installed
+      {"C", "Disk A recognised.", {"???", "????", "?[2J??"}},
+  };
+  const Tree dirs{{"D000/", {}}, {"D001/", {}}, {"D002/", {}}};
+  std::string out, err;
+  for (const auto& t : terminals) {
+    SCOPED_TRACE(t.locale);
     // Both streams on a pseudo-terminal made by script(1), which prints what it shows.
     const Setting terminal("D88_TEST_WRAPPER",
-                           "sh -c 'LANG=" + locale + " exec script -qec \"$*\" /dev/null' sh");
-    // U+009B, a control character in UTF-8; two bytes that are none in C.
-    const std::string name = locale == "C.UTF-8" ? "?]0;pwned??2J" : "?]0;pwned???2J";
+                           "sh -c 'LANG=" + t.locale + " exec script -qec \"$*\" /dev/null' sh");
+    std::string shown;
+    for (int i = 0; i < 3; ++i)
+      shown += t.notice + "\r\n\r\n[" + t.shown[i] + "] -> D00" + std::to_string(i) + "\r\n";
     expect(runOn(image, {"@"}, true), 0,
-           (locale == "C" ? kDiskA.substr(0, kDiskA.size() - 1) : utf8) + "\r\n\r\n[" + name +
-               "] -> D000\r\n",
-           "", {{"D000/", {}}});
+           shown +
+               "summary: 3 disks read (Disk A: 3, Disk B: 0, neither: 0); 0 files written; "
+               "0 warnings\r\n",
+           "", dirs);
   }
-  expect(runOn(image), 0,
-         "\n[\x1b]0;pwned\a\xc2\x9b"
-         "2J] -> D000\n",
-         kDiskA, {{"D000/", {}}});
+  for (int i = 0; i < 3; ++i) {
+    out += "\n[" + std::string(names[i]) + "] -> D00" + std::to_string(i) + "\n";
+    err += kDiskA;
+  }
+  expect(runOn(image), 0, out, err, dirs);
+  // Nothing recognised, or a packed image: the summary says so.
+  const Setting terminal("D88_TEST_WRAPPER", "sh -c 'exec script -qec \"$*\" /dev/null' sh");
+  EXPECT_EQ(runOn(build({kPlain})).out, "");
+  EXPECT_NE(
+      runOn(build({kPlain}), {"@"}, true)
+          .out.find(
+              "summary: 1 disk read, none of them a Disk A or a Disk B: nothing to write\r\n"),
+      std::string::npos);
+  const std::string packed = runOn(Bytes{0x1F, 0x8B, 8, 0}, {"@"}, true).out;
+  EXPECT_NE(
+      packed.find(" is a gzip file, not a D88 image: unpack it on the way in, as in\r\n  zcat "),
+      std::string::npos)
+      << packed;
 }
 #endif

@@ -1,170 +1,268 @@
 #include "tool/run.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "diskimage/d88_image.h"
-#include "tool/extraction.h"
-
-#ifndef D88EXTRACT_VERSION
-#define D88EXTRACT_VERSION "unknown"
-#endif
+#include "tool/disk_steps.h"
+#include "tool/item_writer.h"
+#include "tool/platform.h"
+#include "tool/reporter.h"
 
 namespace {
 
 uint8_t sectorBuffer[kSectorBufferSize];
 uint8_t directoryBuffer[kDirectoryBufferSize];
 
-void usage(FILE* stream, const char* program) {
-  fprintf(stream, "Usage: %s [d88file]\n", program);
-  fputs("       -d : not make sub directory\n", stream);
+struct CommandLine {
+  const char* program;
+  const char* image;  // null when there is no argument
+  bool usable;        // 1 to 3 arguments
+  bool makeSubdirectories;
+  bool help;
+  bool version;
+};
+
+CommandLine readCommandLine(int argc, const char* const* argv) {
+  const int arguments = argc - 1;
+  CommandLine line{argc > 0 ? argv[0] : "",
+                   arguments >= 1 ? argv[1] : nullptr,
+                   arguments >= 1 && arguments <= 3,
+                   true,
+                   false,
+                   false};
+  // "-d" counts only as the second of exactly two arguments.
+  line.makeSubdirectories = !(arguments == 2 && strcmp(argv[2], "-d") == 0);
+  // Asked for alone; an image of either name is reached as ./--help.
+  line.help = arguments == 1 && strcmp(argv[1], "--help") == 0;
+  line.version = arguments == 1 && strcmp(argv[1], "--version") == 0;
+  return line;
+}
+
+// A file the run knows by its identity, where the host tells it.
+struct Known {
+  FileIdentity identity{};
+  bool known = false;
+  bool is(const Known& other) const {
+    return known && other.known && sameFile(identity, other.identity);
+  }
+};
+
+Known identityOf(FILE* stream) {
+  Known file;
+  file.known = stream != nullptr && streamIdentity(stream, &file.identity);
+  return file;
+}
+
+// The image as the run opened it: so its identity is that of the file read
+// (not of whatever its name leads to later), known before anything is
+// written. One that cannot be opened is known by its name, so that not even
+// the usage text or an error goes into it.
+struct OpenedImage {
+  FILE* stream = nullptr;
+  Known file;
+  Reason why;  // when it could not be opened
+};
+
+void openImage(const CommandLine& line, OpenedImage* image) {
+  if (line.usable) image->stream = openImageFile(line.image, image->why);
+  image->file = identityOf(image->stream);
+  if (image->stream == nullptr && line.image != nullptr)
+    image->file.known = pathIdentity(line.image, &image->file.identity);
+}
+
+// Whether standard output or error is the image: then it is said on the
+// other stream, unless both are, and not a byte goes into the image.
+bool outputIsImage(Reporter& reporter, const Known& image, FILE* out, FILE* err) {
+  const bool outIsImage = identityOf(out).is(image), errIsImage = identityOf(err).is(image);
+  if (!errIsImage && outIsImage) reporter.printError("standard output is the image being read\n");
+  if (!outIsImage && errIsImage)
+    reporter.printErrorOnOutput("standard error is the image being read");
+  return outIsImage || errIsImage;
 }
 
 // Replaces `*stream`, which cannot be positioned (a pipe), by an unnamed
 // temporary copy of what it holds, up to the largest offset an image can
-// address. False, said, when the copy failed.
-bool copyPipe(Extraction& x, const char* path, FILE** stream) {
+// address (told when the pipe holds more). False, told, when the copy failed
+// or an interruption stopped it.
+bool copyPipe(Reporter& reporter, const char* path, FILE** stream) {
   const char* directory;
-  FILE* copy = openTemporaryFile(&directory);
+  Reason why;
+  FILE* copy = openTemporaryFile(&directory, why);
   if (copy == nullptr) {
-    tell(x, "error: cannot copy %s to %s: %s\n", path, directory, systemError());
+    reporter.printError("cannot copy %s to %s: %s\n", path, directory, why.text());
     return false;
   }
   // The sector buffer is free until the first disk is read.
   constexpr size_t kChunk = kSectorBufferSize;
   int64_t total = 0;
   bool copied = true;
-  for (size_t got = kChunk; copied && got == kChunk && total <= INT32_MAX;) {
-    got = fread(x.sector, 1, kChunk, *stream);
+  size_t got = kChunk;
+  while (copied && got == kChunk && total <= INT32_MAX && pendingInterruption() == 0) {
+    got = fread(sectorBuffer, 1, kChunk, *stream);
     // A short read is the end of the pipe, unless the stream says otherwise.
     if (got < kChunk && !feof(*stream)) {
-      tell(x, "error: cannot read %s: %s\n", path, strerror(errno != 0 ? errno : EIO));
+      reporter.printError("cannot read %s: %s\n", path, strerror(errno != 0 ? errno : EIO));
       fclose(copy);
       return false;
     }
-    copied = fwrite(x.sector, 1, got, copy) == got && fflush(copy) == 0;
+    copied = fwrite(sectorBuffer, 1, got, copy) == got && fflush(copy) == 0;
     total += static_cast<int64_t>(got);
   }
   if (!copied || fseek(copy, 0, SEEK_SET) != 0) {
-    tell(x, "error: cannot copy %s to %s: %s\n", path, directory,
-         strerror(errno != 0 ? errno : EIO));
+    reporter.printError("cannot copy %s to %s: %s\n", path, directory,
+                        strerror(errno != 0 ? errno : EIO));
     fclose(copy);
     return false;
   }
+  if (total > INT32_MAX && fread(sectorBuffer, 1, 1, *stream) == 1)
+    reporter.printWarning("%s is read as its first %lld bytes: an image addresses no more\n", path,
+                          static_cast<long long>(total));
   fclose(*stream);
   *stream = copy;
+  return pendingInterruption() == 0;
+}
+
+// The kind of packed file whose first bytes `stream` holds, or null; the
+// stream is left at its start.
+const char* packedKind(FILE* stream) {
+  static const struct {
+    const char* kind;
+    const char* magic;
+    size_t length;
+  } kKinds[] = {{"gzip", "\x1F\x8B", 2},
+                {"bzip2", "BZh", 3},
+                {"xz",
+                 "\xFD"
+                 "7zXZ\0",
+                 6},
+                {"zip", "PK\x03\x04", 4},
+                {"7z", "7z\xBC\xAF\x27\x1C", 6}};
+  char first[6] = {};
+  const size_t got = fread(first, 1, sizeof first, stream);
+  fseek(stream, 0, SEEK_SET);
+  for (const auto& k : kKinds)
+    if (got >= k.length && memcmp(first, k.magic, k.length) == 0) return k.kind;
+  return nullptr;
+}
+
+// Hands the image to the reader, a pipe through its copy, which no item may
+// be written over either. False, told, when it cannot be read.
+bool readImage(D88Image& image, Reporter& reporter, ItemWriter& items, const char* path,
+               OpenedImage& opened, Tally* tally) {
+  FILE* stream = opened.stream;
+  if (stream != nullptr && fseek(stream, 0, SEEK_SET) != 0) {
+    if (!copyPipe(reporter, path, &stream)) {
+      fclose(stream);
+      return false;
+    }
+    const Known copy = identityOf(stream);
+    if (copy.known) items.guard(copy.identity, "it is the image being read");
+  }
+  if (stream != nullptr && reporter.errorIsTerminal()) tally->packedAs = packedKind(stream);
+  // The reader's window is the buffer: reads go straight from the file into it.
+  if (stream != nullptr) setvbuf(stream, nullptr, _IONBF, 0);
+  if (image.openStream(stream)) return true;
+  reporter.printNotice(Notice::kOpenFailure);
+  // A file that opens but cannot be read as one (a directory) tells why by its first read.
+  if (stream != nullptr) opened.why.takeErrno(image.readError() != 0 ? image.readError() : EIO);
+  reporter.printError("cannot open %s: %s\n", path, opened.why.text());
+  return false;
+}
+
+// Applies both steps to every disk, in order, until the end of the disk
+// table, an interruption, a read error of the image, or a step that ends the
+// run (then false).
+bool walkDisks(const StepTools& tools, bool makeSubdirectories, Tally* tally) {
+  D88Image& image = tools.image;
+  StartDirectory start;
+  for (int i = 0; i < image.diskCount(); ++i) {
+    if (image.readError() != 0 || pendingInterruption() != 0) return true;
+    image.selectDisk(i);
+    ++tally->disks;
+    if (image.diskCutShort())
+      tools.reporter.printWarning("disk %03d is cut short: the image ends inside it\n", i);
+    const DiskAResult a = extractDiskA(tools, start, i, makeSubdirectories);
+    tally->diskA += a != DiskAResult::kNotDiskA;
+    if (a == DiskAResult::kEndRun) return false;
+    const bool b = extractDiskB(tools, i);
+    tally->diskB += b;
+    tally->neither += a == DiskAResult::kNotDiskA && !b;
+  }
   return true;
 }
 
-int finish(D88Image& image, int status) {
-  image.open(nullptr);
-  return status;
+// What the disk table leaves out, where the run went through it.
+void tellTableEnd(const D88Image& image, Reporter& reporter) {
+  if (image.headerCutShort())
+    reporter.printWarning("disk %03d is cut short: the image ends inside its header\n",
+                          image.diskCount());
+  if (image.moreDisks())
+    reporter.printWarning("disks after disk %03d are not read: an image holds at most %d\n",
+                          image.diskCount() - 1, D88Image::kMaxDisks);
+}
+
+// Tells how the run ended and returns its exit status.
+int endRun(const D88Image& image, Reporter& reporter, const ItemWriter& items, const char* path,
+           bool whole, Tally* tally) {
+  const int interruption = pendingInterruption();
+  if (whole && image.readError() == 0 && interruption == 0) tellTableEnd(image, reporter);
+  // What was extracted before a read error stays; the rest of the image is not trusted.
+  if (image.readError() != 0)
+    reporter.printError("cannot read %s: %s\n", path, strerror(image.readError()));
+  if (interruption != 0) {
+    const char* last = items.lastWritten();
+    reporter.printError("interrupted by %s: %s%s\n", interruptionName(interruption),
+                        last[0] != '\0' ? "the last item written is " : "no item was written",
+                        last);
+  }
+  const bool failed = reporter.finishOutput();
+  if (interruption != 0) return interruptedStatus(interruption);
+  tally->itemsWritten = items.itemsWritten();
+  reporter.printSummary(*tally, path);
+  return failed ? 1 : 0;
+}
+
+int extract(D88Image& image, Reporter& reporter, const CommandLine& line, FILE* out, FILE* err) {
+  OpenedImage opened;
+  openImage(line, &opened);
+  if (outputIsImage(reporter, opened.file, out, err)) {
+    if (opened.stream != nullptr) fclose(opened.stream);
+    return 1;
+  }
+  if (!line.usable) {
+    reporter.printUsage(line.program);
+    return 1;
+  }
+  // Item files are checked against these, so that none is written over.
+  ItemWriter items(image, sectorBuffer, reporter);
+  if (opened.file.known) items.guard(opened.file.identity, "it is the image being read");
+  const Known output = identityOf(out), error = identityOf(err);
+  if (output.known) items.guard(output.identity, "it is the standard output");
+  if (error.known) items.guard(error.identity, "it is the standard error");
+  Tally tally;
+  if (!readImage(image, reporter, items, line.image, opened, &tally)) {
+    return pendingInterruption() != 0 ? endRun(image, reporter, items, line.image, false, &tally)
+                                      : 1;
+  }
+  const StepTools tools{image, reporter, items, sectorBuffer, directoryBuffer};
+  const bool whole = walkDisks(tools, line.makeSubdirectories, &tally);
+  return endRun(image, reporter, items, line.image, whole, &tally);
 }
 
 }  // namespace
 
 int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err) {
-  const char* program = argc > 0 ? argv[0] : "";
-  const int arguments = argc - 1;
-  // Asked for alone; an image of either name is reached as ./--help.
-  const bool help = arguments == 1 && strcmp(argv[1], "--help") == 0;
-  if (help || (arguments == 1 && strcmp(argv[1], "--version") == 0)) {
-    if (help) {
-      usage(out, program);
-    } else {
-      fputs("d88extract " D88EXTRACT_VERSION "\n", out);
-    }
-    if (fflush(out) == 0 && !ferror(out)) return finish(image, 0);
-    fprintf(err, "error: cannot write standard output: %s\n", strerror(errno != 0 ? errno : EIO));
-    return finish(image, 1);
+  Reporter reporter(out, err);
+  const CommandLine line = readCommandLine(argc, argv);
+  int status;
+  if (line.help || line.version) {
+    reporter.printHelp(line.program, line.version);
+    status = reporter.finishOutput() ? 1 : 0;
+  } else {
+    status = extract(image, reporter, line, out, err);
   }
-  const bool usable = arguments >= 1 && arguments <= 3;
-  // "-d" counts only as the second of exactly two arguments.
-  const bool makeSubdirectories = !(arguments == 2 && strcmp(argv[2], "-d") == 0);
-
-  // The image is opened here, so that its identity is that of the file read
-  // (not of whatever its name leads to later) and is known before anything
-  // is written: no item, and neither output stream, may be the image. One
-  // that cannot be opened is known by its name, so that not even the usage
-  // text or an error goes into it.
-  FILE* stream = usable ? fopen(argv[1], "rb") : nullptr;
-  int openError = errno;
-  Extraction x(image, out, err, sectorBuffer, directoryBuffer);
-  // The image, standard output, standard error, and the image's copy.
-  FileIdentity identities[4];
-  bool known[4] = {};
-  known[0] = stream != nullptr ? streamIdentity(stream, &identities[0])
-                               : arguments >= 1 && pathIdentity(argv[1], &identities[0]);
-  known[1] = streamIdentity(out, &identities[1]);
-  known[2] = streamIdentity(err, &identities[2]);
-  const auto isImage = [&](int i) {
-    return known[0] && known[i] && sameFile(identities[i], identities[0]);
-  };
-  if (isImage(1) || isImage(2)) {
-    if (stream != nullptr) fclose(stream);
-    // Said on the other stream, unless both are the image: not a byte into it.
-    if (!isImage(2)) fputs("error: standard output is the image being read\n", err);
-    if (!isImage(1)) fputs("error: standard error is the image being read\n", out);
-    return finish(image, 1);
-  }
-  if (!usable) {
-    usage(err, program);
-    return finish(image, 1);
-  }
-  // A pipe is read from a copy, which no item may be written over either.
-  if (stream != nullptr && fseek(stream, 0, SEEK_SET) != 0) {
-    if (!copyPipe(x, argv[1], &stream)) {
-      fclose(stream);
-      return finish(image, 1);
-    }
-    known[3] = streamIdentity(stream, &identities[3]);
-  }
-  // The reader's window is the buffer: reads go straight from the file into it.
-  if (stream != nullptr) setvbuf(stream, nullptr, _IONBF, 0);
-  if (!image.openStream(stream)) {
-    // A file that opens but cannot be read as one (a directory) tells why by its first read.
-    if (stream != nullptr) openError = image.readError();
-    notice(x, Notice::kOpenFailure);
-    tell(x, "error: cannot open %s: %s\n", argv[1], strerror(openError != 0 ? openError : EIO));
-    return finish(image, 1);
-  }
-  // Item files are checked against these, so that none is written over.
-  const char* const why[] = {"it is the image being read", "it is the standard output",
-                             "it is the standard error", "it is the image being read"};
-  for (int i = 0; i < 4; ++i) {
-    if (!known[i]) continue;
-    x.kept[x.keptCount] = identities[i];
-    x.keptBecause[x.keptCount++] = why[i];
-  }
-  const int count = image.diskCount();
-  bool whole = true;
-  for (int i = 0; i < count && image.readError() == 0; ++i) {
-    image.selectDisk(i);
-    x.disk = i;
-    if (image.diskCutShort())
-      tell(x, "warning: disk %03d is cut short: the image ends inside it\n", i);
-    // A Disk A whose directory cannot be read ends the whole run.
-    whole = extractDiskA(x, i, makeSubdirectories);
-    if (!whole) break;
-    extractDiskB(x);
-  }
-  // What the disk table leaves out, where the run went through it.
-  whole = whole && image.readError() == 0;
-  if (whole && image.headerCutShort())
-    tell(x, "warning: disk %03d is cut short: the image ends inside its header\n", count);
-  if (whole && image.moreDisks())
-    tell(x, "warning: disks after disk %03d are not read: an image holds at most %d\n", count - 1,
-         D88Image::kMaxDisks);
-  // What was extracted before a read error stays; the rest of the image is not trusted.
-  if (image.readError() != 0) {
-    tell(x, "error: cannot read %s: %s\n", argv[1], strerror(image.readError()));
-    x.failed = true;
-  }
-  if (fflush(out) != 0 && x.outError == 0) x.outError = errno;
-  if (ferror(out) && x.outError == 0) x.outError = EIO;
-  if (x.outError != 0) {
-    fprintf(err, "error: cannot write standard output: %s\n", strerror(x.outError));
-    x.failed = true;
-  }
-  return finish(image, x.failed ? 1 : 0);
+  image.open(nullptr);
+  return status;
 }

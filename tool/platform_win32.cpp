@@ -1,0 +1,314 @@
+// The host's calls on Windows (see platform.h).
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "tool/platform.h"
+
+namespace {
+
+HANDLE handleOf(intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+HANDLE handleOf(FILE* stream) {
+  return handleOf(_get_osfhandle(_fileno(stream)));
+}
+
+bool handleIdentity(HANDLE file, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileInformationByHandle(file, &info) != 0) {
+    identity->volume = info.dwVolumeSerialNumber;
+    identity->file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+  }
+  // Wine hands a file that a Linux shell opened for the program over as a
+  // handle that tells only its file ID, with volume 0.
+  FILE_ID_INFO id;
+  if (GetFileType(file) != FILE_TYPE_DISK ||
+      GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id) == 0)
+    return false;
+  identity->volume = id.VolumeSerialNumber != 0 ? id.VolumeSerialNumber : kAnyVolume;
+  // The file index is the ID's low 64 bits, least significant byte first.
+  identity->file = 0;
+  for (int i = 7; i >= 0; --i) identity->file = identity->file << 8 | id.FileId.Identifier[i];
+  return true;
+}
+
+// The longest path Windows can hold, in UTF-16 units; and the longest that
+// GetTempPathW() and GetTempFileNameW() take.
+constexpr DWORD kMaxPath = 32768;
+constexpr DWORD kMaxPathShort = MAX_PATH + 1;
+
+// The first console event, plus 1 (0: none). The handler runs on a thread
+// of its own; the run looks at it between items.
+volatile LONG interruption = 0;
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  InterlockedCompareExchange(&interruption, static_cast<LONG>(event) + 1, 0);
+  // The console closing ends the process when the handler returns: wait
+  // for the run to end between items (Windows allows a few seconds).
+  if (event == CTRL_CLOSE_EVENT) Sleep(INFINITE);
+  return TRUE;
+}
+
+}  // namespace
+
+bool Reason::take() {
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, GetLastError(), 0, text_, sizeof text_, nullptr);
+  // The system's text ends with CR LF; the caller ends the line itself.
+  DWORD end = length;
+  while (end > 0 && (text_[end - 1] == '\r' || text_[end - 1] == '\n')) --end;
+  text_[end] = '\0';
+  return false;
+}
+
+// A Windows process gets no standard handle in place of a closed one, and a
+// file it opens never becomes standard output; a closed pipe fails the write
+// without a signal.
+void prepareProcess() {
+  SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+int pendingInterruption() {
+  return static_cast<int>(interruption);
+}
+
+const char* interruptionName(int interruption) {
+  switch (interruption - 1) {
+    case CTRL_C_EVENT:
+      return "Ctrl+C";
+    case CTRL_BREAK_EVENT:
+      return "Ctrl+Break";
+    default:
+      return "the console closing";
+  }
+}
+
+int interruptedStatus(int) {
+  return static_cast<int>(STATUS_CONTROL_C_EXIT);
+}
+
+void endByInterruption(int interruption) {
+  fflush(nullptr);
+  ExitProcess(static_cast<UINT>(interruptedStatus(interruption)));
+}
+
+Display displayOf(FILE* stream) {
+  DWORD mode;
+  const HANDLE handle = handleOf(stream);
+  return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0 ? Display::kConsole
+                                                                              : Display::kBytes;
+}
+
+// Every line to a console goes as UTF-16; no other terminal is told apart.
+Encoding terminalEncoding() {
+  return Encoding::kUtf8;
+}
+
+size_t decodeShiftJis(const char* text, size_t length, char32_t* out, size_t size) {
+  size_t count = 0;
+  for (size_t at = 0; at < length && count < size;) {
+    // One character at a time: a byte that starts none stands for itself.
+    const int bytes = IsDBCSLeadByteEx(932, static_cast<BYTE>(text[at])) && at + 1 < length ? 2 : 1;
+    wchar_t wide[2];
+    const int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text + at, bytes, wide, 2);
+    out[count++] = n == 1 ? static_cast<char32_t>(wide[0]) : 0xFFFD;
+    at += n == 1 ? bytes : 1;
+  }
+  return count;
+}
+
+size_t encodeInLocale(char32_t, char*) {
+  return 0;
+}
+
+bool writeConsole(FILE* stream, const char* text, size_t length) {
+  fflush(stream);
+  const HANDLE console = handleOf(stream);
+  // A line at a time in pieces that fit on the stack, each "\n" as CR LF.
+  while (length > 0) {
+    size_t piece = 0;
+    while (piece < length && piece < 1024 && text[piece] != '\n') ++piece;
+    const bool lineEnd = piece < length && text[piece] == '\n';
+    // Not inside a UTF-8 character: back to its first byte.
+    while (!lineEnd && piece < length && piece > 0 && (text[piece] & 0xC0) == 0x80) --piece;
+    wchar_t wide[1026];
+    int count = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(piece), wide, 1024);
+    if (lineEnd) {
+      wide[count++] = L'\r';
+      wide[count++] = L'\n';
+      ++piece;
+    }
+    DWORD written;
+    if (WriteConsoleW(console, wide, static_cast<DWORD>(count), &written, nullptr) == 0)
+      return false;
+    text += piece;
+    length -= piece;
+  }
+  return true;
+}
+
+bool pathIdentity(const char* path, FileIdentity* identity) {
+  // No access asked for: the handle only answers what file it is.
+  const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool ok = handleIdentity(file, identity);
+  CloseHandle(file);
+  return ok;
+}
+
+bool streamIdentity(FILE* stream, FileIdentity* identity) {
+  const HANDLE handle = handleOf(stream);
+  return handle != INVALID_HANDLE_VALUE && handleIdentity(handle, identity);
+}
+
+FILE* openImageFile(const char* path, Reason& why) {
+  FILE* stream = fopen(path, "rb");
+  if (stream == nullptr) why.takeErrno(errno);
+  return stream;
+}
+
+FILE* openTemporaryFile(const char** directory, Reason& why) {
+  static char where[3 * kMaxPathShort];
+  wchar_t folder[kMaxPathShort], name[kMaxPathShort];
+  const DWORD length = GetTempPathW(kMaxPathShort, folder);
+  *directory = where;
+  if (length == 0 || length >= kMaxPathShort) {
+    why.take();
+    return nullptr;
+  }
+  // The folder without its final backslash, in UTF-8 as the program's text is.
+  if (folder[length - 1] == L'\\') folder[length - 1] = L'\0';
+  WideCharToMultiByte(CP_UTF8, 0, folder, -1, where, sizeof where, nullptr, nullptr);
+  if (GetTempFileNameW(folder, L"d88", 0, name) == 0) {
+    why.take();
+    return nullptr;
+  }
+  const HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    why.take();
+    DeleteFileW(name);
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+  FILE* stream = fd >= 0 ? _fdopen(fd, "w+b") : nullptr;
+  if (stream == nullptr) {
+    why.takeErrno(errno);
+    if (fd >= 0) {
+      _close(fd);
+    } else {
+      CloseHandle(file);
+    }
+  }
+  return stream;
+}
+
+bool makeDirectory(const char* name, Reason& why) {
+  return CreateDirectoryA(name, nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS ||
+         why.take();
+}
+
+StartDirectory::~StartDirectory() {
+  if (handle_ != -1) CloseHandle(handleOf(handle_));
+}
+
+bool StartDirectory::hold() {
+  const HANDLE directory =
+      CreateFileW(L".", 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return reason_.take();
+  handle_ = reinterpret_cast<intptr_t>(directory);
+  return true;
+}
+
+bool StartDirectory::enter(const char* name) {
+  return (handle_ != -1 || hold()) && (SetCurrentDirectoryA(name) != 0 || reason_.take());
+}
+
+bool StartDirectory::returnTo() {
+  // By the path the held directory has now, then checked to be that directory.
+  static wchar_t path[kMaxPath];
+  const DWORD length = GetFinalPathNameByHandleW(handleOf(handle_), path, kMaxPath, 0);
+  if (length == 0 || length >= kMaxPath) return reason_.take();
+  if (SetCurrentDirectoryW(path) == 0) return reason_.take();
+  FileIdentity held, now;
+  const HANDLE current =
+      CreateFileW(L".", 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const bool same = current != INVALID_HANDLE_VALUE && handleIdentity(current, &now) &&
+                    handleIdentity(handleOf(handle_), &held) && sameFile(now, held);
+  if (current != INVALID_HANDLE_VALUE) CloseHandle(current);
+  return same || reason_.say("the start directory has moved");
+}
+
+ItemFile::~ItemFile() {
+  close();
+}
+
+bool ItemFile::open(const char* name) {
+  const HANDLE file =
+      CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return reason_.take();
+  created_ = GetLastError() != ERROR_ALREADY_EXISTS;
+  handle_ = reinterpret_cast<intptr_t>(file);
+  // A device (a console, say) is no file to write an item into.
+  notRegular_ = GetFileType(file) != FILE_TYPE_DISK;
+  LARGE_INTEGER size{};
+  if (notRegular_ || !handleIdentity(file, &identity_) || GetFileSizeEx(file, &size) == 0)
+    return reason_.take();
+  empty_ = size.QuadPart == 0;
+  return true;
+}
+
+bool ItemFile::write(const uint8_t* data, size_t count) {
+  const HANDLE file = handleOf(handle_);
+  LARGE_INTEGER start{};
+  if (!empty_ &&
+      (SetFilePointerEx(file, start, nullptr, FILE_BEGIN) == 0 || SetEndOfFile(file) == 0))
+    return reason_.take();
+  while (count > 0) {
+    const DWORD chunk = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+    DWORD written = 0;
+    if (WriteFile(file, data, chunk, &written, nullptr) == 0) return reason_.take();
+    data += written;
+    count -= written;
+  }
+  return close();
+}
+
+void ItemFile::discard(const char* name, bool createdBefore) {
+  const HANDLE file = handleOf(handle_);
+  LARGE_INTEGER start{};
+  if (handle_ != -1 && SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0) SetEndOfFile(file);
+  close();
+  if (!created_ && !createdBefore) return;
+  // Only the very file this object made, under the name that made it (a
+  // link there, opened as itself, has an identity of its own).
+  const HANDLE named =
+      CreateFileA(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return;
+  FileIdentity now;
+  FILE_DISPOSITION_INFO remove{TRUE};
+  if (handleIdentity(named, &now) && sameFile(now, identity_))
+    SetFileInformationByHandle(named, FileDispositionInfo, &remove, sizeof remove);
+  CloseHandle(named);
+}
+
+bool ItemFile::close() {
+  if (handle_ == -1) return true;
+  const bool closed = CloseHandle(handleOf(handle_)) != 0;
+  handle_ = -1;
+  return closed || reason_.take();
+}

@@ -1,0 +1,239 @@
+#include "tool/reporter.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Each notice as the Shift_JIS bytes it is, and in English for a terminal
+// that shows ASCII alone.
+struct NoticeText {
+  const char* shiftJis;
+  const char* english;
+};
+const NoticeText kNotices[] = {
+    // "Disk A を認識しました.\n"
+    {"Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n", "Disk A recognised.\n"},
+    // "Disk B を認識しました.\n"
+    {"Disk B \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n", "Disk B recognised.\n"},
+    // "ファイルをオープンできません.\n"
+    {"\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB"
+     "\x82\xDC\x82\xB9\x82\xF1.\n",
+     "Cannot open the file.\n"},
+};
+
+// Characters that would act on a terminal rather than show: controls (C0,
+// DEL, C1), the bidirectional, zero-width and isolate marks, the other
+// format characters, and U+FFFD, which stands for bytes that are none.
+bool acts(char32_t c) {
+  return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xAD || c == 0x061C || c == 0x180E ||
+         (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
+         (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFD) ||
+         c > 0x10FFFF;
+}
+
+size_t encodeUtf8(char32_t c, char* out) {
+  if (c < 0x80) {
+    out[0] = static_cast<char>(c);
+    return 1;
+  }
+  const int bytes = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+  static const unsigned char kLead[] = {0, 0, 0xC0, 0xE0, 0xF0};
+  for (int i = bytes - 1; i > 0; --i, c >>= 6) out[i] = static_cast<char>(0x80 | (c & 0x3F));
+  out[0] = static_cast<char>(kLead[bytes] | c);
+  return static_cast<size_t>(bytes);
+}
+
+// The longest Shift_JIS text shown: a notice (30 bytes) or a disk name (16).
+constexpr size_t kLongestText = 32;
+// A character in any encoding takes at most 16 bytes (MB_LEN_MAX).
+constexpr size_t kShownSize = kLongestText * 16;
+
+// `text` (Shift_JIS) as `display` shows it, into `shown`; returns its length.
+size_t showShiftJis(const char* text, Display display, char (&shown)[kShownSize]) {
+  char32_t characters[kLongestText];
+  const size_t count = decodeShiftJis(text, strlen(text), characters, kLongestText);
+  // A console takes UTF-8 on its way to UTF-16.
+  const Encoding encoding = display == Display::kConsole ? Encoding::kUtf8 : terminalEncoding();
+  size_t length = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const char32_t c = characters[i];
+    size_t n = 0;
+    if (c == '\n' || !acts(c)) {
+      if (encoding == Encoding::kUtf8 || c < 0x80) {
+        n = encodeUtf8(c, shown + length);
+      } else if (encoding == Encoding::kOther) {
+        n = encodeInLocale(c, shown + length);
+      }
+    }
+    if (n == 0) shown[length++] = '?';
+    length += n;
+  }
+  return length;
+}
+
+// A line formatted as printf() does: on the stack when it is short, as any
+// listing line is; allocated for a long one (a path).
+class Line {
+ public:
+  Line(const char* prefix, const char* format, va_list arguments) {
+    va_list again;
+    va_copy(again, arguments);
+    const size_t start = strlen(prefix);
+    memcpy(stack_, prefix, start);
+    const int length = vsnprintf(stack_ + start, sizeof stack_ - start, format, arguments);
+    length_ = length > 0 ? start + static_cast<size_t>(length) : start;
+    if (length_ >= sizeof stack_ && (heap_ = static_cast<char*>(malloc(length_ + 1))) != nullptr) {
+      memcpy(heap_, prefix, start);
+      vsnprintf(heap_ + start, length_ + 1 - start, format, again);
+    } else if (length_ >= sizeof stack_) {
+      length_ = sizeof stack_ - 1;  // no memory: the line cut, not lost
+    }
+    va_end(again);
+  }
+  ~Line() { free(heap_); }
+  Line(const Line&) = delete;
+  Line& operator=(const Line&) = delete;
+  const char* text() const { return heap_ != nullptr ? heap_ : stack_; }
+  size_t length() const { return length_; }
+
+ private:
+  char stack_[512];
+  char* heap_ = nullptr;
+  size_t length_;
+};
+
+}  // namespace
+
+Reporter::Reporter(FILE* out, FILE* err)
+    : out_(out), err_(err), outDisplay_(displayOf(out)), errDisplay_(displayOf(err)) {}
+
+bool Reporter::write(FILE* stream, Display display, const char* text, size_t length) {
+  if (display == Display::kConsole) return writeConsole(stream, text, length);
+  return fwrite(text, 1, length, stream) == length;
+}
+
+void Reporter::flushOutput() {
+  if (fflush(out_) != 0 && outError_ == 0) outError_ = errno != 0 ? errno : EIO;
+}
+
+void Reporter::printListing(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const Line line("", format, arguments);
+  va_end(arguments);
+  if (!write(out_, outDisplay_, line.text(), line.length()) && outError_ == 0)
+    outError_ = errno != 0 ? errno : EIO;
+}
+
+void Reporter::printDiskName(const char* name, const char* directory) {
+  char shown[kShownSize];
+  if (outDisplay_ != Display::kBytes) {
+    shown[showShiftJis(name, outDisplay_, shown)] = '\0';
+    name = shown;
+  }
+  printListing("\n[%s] -> %s\n", name, directory);
+}
+
+void Reporter::printHelp(const char* program, bool version) {
+  if (version) {
+    printListing("d88extract %s\n", D88EXTRACT_VERSION);
+  } else {
+    printListing("Usage: %s [d88file]\n       -d : not make sub directory\n", program);
+  }
+}
+
+void Reporter::printLine(const char* prefix, const char* format, va_list arguments) {
+  flushOutput();
+  const Line line(prefix, format, arguments);
+  write(err_, errDisplay_, line.text(), line.length());
+  fflush(err_);  // where standard error is buffered (msvcrt's, redirected)
+}
+
+void Reporter::printNotice(Notice notice) {
+  const NoticeText& text = kNotices[static_cast<int>(notice)];
+  flushOutput();
+  if (errDisplay_ == Display::kBytes) {
+    fputs(text.shiftJis, err_);
+  } else if (errDisplay_ == Display::kTerminal && terminalEncoding() == Encoding::kAscii) {
+    fputs(text.english, err_);
+  } else {
+    char shown[kShownSize];
+    write(err_, errDisplay_, shown, showShiftJis(text.shiftJis, errDisplay_, shown));
+  }
+  fflush(err_);
+}
+
+void Reporter::printWarning(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  printLine("warning: ", format, arguments);
+  va_end(arguments);
+  ++warnings_;
+}
+
+void Reporter::printError(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  printLine("error: ", format, arguments);
+  va_end(arguments);
+  failed_ = true;
+}
+
+void Reporter::printUsage(const char* program) {
+  fprintf(err_, "Usage: %s [d88file]\n       -d : not make sub directory\n", program);
+  fflush(err_);
+  failed_ = true;
+}
+
+void Reporter::printErrorOnOutput(const char* text) {
+  printListing("error: %s\n", text);
+  fflush(out_);
+  failed_ = true;
+}
+
+void Reporter::printSummary(const Tally& tally, const char* image) {
+  if (errDisplay_ == Display::kBytes) return;
+  if (tally.packedAs != nullptr) {
+    // How each kind is unpacked on the way in.
+    static const char* const kUnpack[][2] = {{"gzip", "zcat"},
+                                             {"bzip2", "bzcat"},
+                                             {"xz", "xzcat"},
+                                             {"zip", "unzip -p"},
+                                             {"7z", "7z x -so"}};
+    const char* command = "zcat";
+    for (const auto& kind : kUnpack)
+      if (strcmp(kind[0], tally.packedAs) == 0) command = kind[1];
+    printSummaryLine(
+        "%s is a %s file, not a D88 image: unpack it on the way in, as in\n"
+        "  %s %s | d88extract /dev/stdin\n",
+        image, tally.packedAs, command, image);
+  } else if (tally.disks == 0) {
+    printSummaryLine("no disk in %s: it is empty, or no D88 image\n", image);
+  } else if (tally.diskA + tally.diskB == 0) {
+    printSummaryLine("%d disk%s read, none of them a Disk A or a Disk B: nothing to write\n",
+                     tally.disks, tally.disks == 1 ? "" : "s");
+  } else {
+    printSummaryLine(
+        "%d disk%s read (Disk A: %d, Disk B: %d, neither: %d); %d file%s written; "
+        "%d warning%s%s\n",
+        tally.disks, tally.disks == 1 ? "" : "s", tally.diskA, tally.diskB, tally.neither,
+        tally.itemsWritten, tally.itemsWritten == 1 ? "" : "s", warnings_,
+        warnings_ == 1 ? "" : "s", failed_ ? "; the run failed (see the errors above)" : "");
+  }
+}
+
+void Reporter::printSummaryLine(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  printLine("summary: ", format, arguments);
+  va_end(arguments);
+}
+
+bool Reporter::finishOutput() {
+  flushOutput();
+  if (ferror(out_) && outError_ == 0) outError_ = EIO;
+  if (outError_ != 0) printError("cannot write standard output: %s\n", strerror(outError_));
+  return failed_;
+}
