@@ -17,7 +17,9 @@ extern "C" size_t __wrap_fread(void* data, size_t size, size_t count, FILE* file
 // before one fails as on a full disk, then the next, and so on.
 std::vector<size_t> writeFailures;
 extern "C" ssize_t __real_write(int fd, const void* data, size_t count);
+DuringWrite duringWrite;
 extern "C" ssize_t __wrap_write(int fd, const void* data, size_t count) {
+  if (duringWrite.at >= 0 && duringWrite.at-- == 0) duringWrite.action();
   if (writeFailures.empty()) return __real_write(fd, data, count);
   size_t& left = writeFailures.front();
   if (left == 0) {
@@ -60,18 +62,19 @@ extern "C" int __wrap_close(int fd) {
 TEST(Tool, CommandLine) {
   const std::string usage =
       "Usage: " D88EXTRACT_PATH " [d88file]\n       -d : not make sub directory\n";
-  expect(runOn({}, {}, true), 1, "", usage, {});
-  expect(runOn({}, {"@", "-d", "x", "y"}, true), 1, "", usage, {});
-  expect(runOn({}, {"missing.d88", "-d"}, true), 1, "",
+  expect(runOn({}, {}, Mode::kProcess), 1, "", usage, {});
+  expect(runOn({}, {"@", "-d", "x", "y"}, Mode::kProcess), 1, "", usage, {});
+  expect(runOn({}, {"missing.d88", "-d"}, Mode::kProcess), 1, "",
          kOpenFailure + "error: cannot open missing.d88: No such file or directory\n", {});
-  expect(runOn({}, {"."}, true), 1, "", kOpenFailure + "error: cannot open .: Is a directory\n",
-         {});  // a directory is no image
+  expect(runOn({}, {"."}, Mode::kProcess), 1, "",
+         kOpenFailure + "error: cannot open .: Is a directory\n", {});  // a directory is no image
   // Asked for alone, help and version go to standard output.
-  expect(runOn({}, {"--help"}, true), 0, usage, "", {});
-  expect(runOn({}, {"--version"}, true), 0, "d88extract " D88EXTRACT_VERSION "\n", "", {});
-  expect(runOn({}, {"@"}, true), 0, "", "", {});               // an empty image
-  expect(runOn(build({kPlain}), {"@"}, true), 0, "", "", {});  // a disk of neither kind
-  expect(runOn(Bytes(3000, 'x'), {"@"}, true), 0, "",          // not an image at all
+  expect(runOn({}, {"--help"}, Mode::kProcess), 0, usage, "", {});
+  expect(runOn({}, {"--version"}, Mode::kProcess), 0, "d88extract " D88EXTRACT_VERSION "\n", "",
+         {});
+  expect(runOn({}, {"@"}, Mode::kProcess), 0, "", "", {});               // an empty image
+  expect(runOn(build({kPlain}), {"@"}, Mode::kProcess), 0, "", "", {});  // a disk of neither kind
+  expect(runOn(Bytes(3000, 'x'), {"@"}, Mode::kProcess), 0, "",          // not an image at all
          "warning: disk 000 is cut short: the image ends inside it\n", {});
 }
 
@@ -84,7 +87,7 @@ TEST(Tool, FileNamesInAnyScript) {
   // image), what a mangled name would open: the named file must be the one read.
   const auto on = [&](const std::string& name, const std::string& decoy) {
     Tree inputs;
-    const Outcome o = runOn(build({b}), {name}, true, [&](const fs::path& dir) {
+    const Outcome o = runOn(build({b}), {name}, Mode::kProcess, [&](const fs::path& dir) {
       std::error_code noLongPaths;
       fs::create_directories((dir / fs::u8path(name)).parent_path(), noLongPaths);
       if (noLongPaths) GTEST_SKIP() << "the host does not allow long paths";
@@ -122,12 +125,8 @@ TEST(Tool, DiskA) {
                     missing = "warning: D001/004: not written (its first sector is missing)\n",
                     last = "005  00c6 (Tr.27 Sc.04) SIZE:0c01\n",
                     cut = "warning: D001/005: 2048 of 3073 bytes read (sectors missing)\n";
-  expect(runOn(build({kPlain, a}), {"@"}, true), 0, listing + four + last,
+  expect(runOn(build({kPlain, a}), {"@"}, Mode::kProcess), 0, listing + four + last,
          kDiskA + empty + missing + cut, itemsA(a, entries, "D001/"));
-  // With both streams on one file, each warning follows its item's line.
-  if (!kWindows)
-    expect(runOn(build({kPlain, a}), {"@"}, true, nullptr, "2>&1"), 0,
-           kDiskA + listing + empty + four + missing + last + cut, "", itemsA(a, entries, "D001/"));
   std::vector<Entry> full;  // 64 entries, no end marker
   for (int j = 0; j < 64; ++j) full.push_back({10 + j, 16});
   EXPECT_EQ(runOn(build({diskA("FULL", full)})).tree, itemsA(a, full));
@@ -155,7 +154,7 @@ TEST(Tool, DiskA) {
 TEST(Tool, DiskB) {
   Disk b = diskB("MUSIC"), noTrack31 = diskB("MUSIC");
   noTrack31.tracks.erase(noTrack31.tracks.begin() + 31);
-  expect(runOn(build({b}), {"@"}, true), 0, kCutting, kDiskB, itemsB(b));
+  expect(runOn(build({b}), {"@"}, Mode::kProcess), 0, kCutting, kDiskB, itemsB(b));
   expect(runOn(build({noTrack31})), 0, kCutting,
          kDiskB + "warning: MUS01: not written (its first sector is missing)\n", itemsB(noTrack31));
 
@@ -185,81 +184,8 @@ TEST(Tool, DiskB) {
   // A directory sector of 300 bytes: recognised, then the run ends, and says so.
   Disk shortDirectory = both;
   shortDirectory.tracks[1].sectors.back().data.resize(300);
-  expect(runOn(build({shortDirectory, a}), {"@"}, true), 1, "",
+  expect(runOn(build({shortDirectory, a}), {"@"}, Mode::kProcess), 1, "",
          kDiskA + "error: cannot read the directory of disk 000\n", {});
-}
-
-TEST(Tool, FailuresAreReportedAndTheRunGoesOn) {
-  const std::vector<Entry> entries = {{10, 100}, {20, 200}, {30, 300}};
-  const Disk a = diskA("A", entries), b = diskB("B");
-  const std::string out =
-      "\n[A] -> D000\n000  000a (Tr.02 Sc.01) SIZE:0064\n001  0014 (Tr.04 Sc.01) SIZE:00c8\n"
-      "002  001e (Tr.06 Sc.01) SIZE:012c\n" +
-      kCutting;
-  // 000 is taken by a directory; 001 is a link to a device, MUS01 a FIFO
-  // with no reader: neither is written (nor waited for), and both stay.
-  Tree left = itemsA(a, entries) + itemsB(b);
-  left.erase("D000/000");
-  left["D000/000/"] = {};
-  std::string err = kDiskA + "error: cannot create D000/000: Is a directory\n";
-  std::string errB = kDiskB;
-  if (!kWindows) {
-    left.erase("D000/001");
-    left.erase("MUS01");
-    left["D000/001 -> /dev/full"] = left["MUS01|"] = {};
-    err += "error: cannot write D000/001: not a regular file\n";
-    errB += "error: cannot write MUS01: not a regular file\n";
-  }
-  expect(runOn(build({a, b}), {"@"}, true,
-               [](const fs::path& dir) {
-                 fs::create_directories(dir / "D000" / "000");
-#ifndef _WIN32
-                 fs::create_symlink("/dev/full", dir / "D000" / "001");
-                 mkfifo((dir / "MUS01").c_str(), 0666);
-#endif
-               }),
-         1, out, err + errB, left);
-
-  // A plain file named D000: listed, nothing written, no step above the
-  // start; in one log, the error right after the line it is about.
-  const std::string d000 = "error: cannot enter directory D000: Not a directory\n";
-  const auto plainD000 = [](const fs::path& dir) { std::ofstream(dir / "D000") << "x"; };
-  expect(runOn(build({a, b}), {"@"}, false, plainD000), 1, out, kDiskA + d000 + kDiskB,
-         itemsB(b) + Tree{{"D000", {'x'}}});
-  if (!kWindows)
-    expect(runOn(build({a, b}), {"@"}, true, plainD000, "2>&1"), 1,
-           kDiskA + "\n[A] -> D000\n" + d000 + out.substr(13, out.find("cutting") - 13) + kDiskB +
-               kCutting,
-           "", itemsB(b) + Tree{{"D000", {'x'}}});
-#ifndef _WIN32
-  // The disk fills up part way through 001, a link the user made, and at
-  // once in 002, a file the user made; DRIVER, made by the run, fails at its
-  // close: no partial item stays, and no name but the run's own goes.
-  left = itemsA(a, {entries[0]}) + itemsB(b);
-  left.erase("DRIVER");
-  left["D000/001 -> ../elsewhere/target"] = left["elsewhere/"] = {};
-  left["elsewhere/target"] = left["D000/002"] = {};
-  writeFailures = {100 + 50, 0};
-  dupFaults = {0, EIO, EMFILE};  // MUS00 is written without a descriptor to spare
-  expect(runOn(build({a, b}), {"@"}, false,
-               [](const fs::path& dir) {
-                 fs::create_directories(dir / "D000");
-                 fs::create_directories(dir / "elsewhere");
-                 std::ofstream(dir / "elsewhere" / "target") << "the user's";
-                 std::ofstream(dir / "D000" / "002") << "the user's";
-                 fs::create_symlink("../elsewhere/target", dir / "D000" / "001");
-               }),
-         1, out,
-         kDiskA + "error: cannot write D000/001: No space left on device\n" +
-             "error: cannot write D000/002: No space left on device\n" + kDiskB +
-             "error: cannot write DRIVER: Input/output error\n",
-         left);
-  EXPECT_TRUE(writeFailures.empty() && dupFaults.empty());
-  // Standard output cannot be written: the reason is told.
-  expect(runOn(build({a}), {"@"}, true, nullptr, ">/dev/full"), 1, "",
-         kDiskA + "error: cannot write standard output: No space left on device\n",
-         itemsA(a, entries));
-#endif
 }
 
 TEST(Tool, ImageCutAtEveryLength) {
@@ -288,190 +214,56 @@ TEST(Tool, ImageCutAtEveryLength) {
   }
 }
 
-TEST(Tool, TheImageIsNeverWrittenAndTheRunEndsWhereItStarted) {
+// No item is written over the image, under any name, nor over the file
+// standard output goes to.
+TEST(Tool, TheImageAndOutputsAreProtected) {
   const std::vector<Entry> entries = {{10, 100}, {100, 200}};
   const Disk a = diskA("A", entries), b = diskB("B");
   const Bytes image = build({a, b});
   const std::string listing =
-      "000  000a (Tr.02 Sc.01) SIZE:0064\n001  0064 (Tr.14 Sc.01) SIZE:00c8\n";
+      "\n[A] -> D000\n000  000a (Tr.02 Sc.01) SIZE:0064\n001  0064 (Tr.14 Sc.01) SIZE:00c8\n" +
+      kCutting;
   // The image under the name of an item (on Windows in other letters).
-  const auto imageAs = [](std::string name) {
-    return [name](const fs::path& dir) { fs::create_hard_link(dir / "../image.d88", dir / name); };
-  };
   const std::string driver = kWindows ? "driver" : "DRIVER";
   Tree left = itemsA(a, entries) + itemsB(b);
   left.erase("DRIVER");
   left[driver] = image;
-  expect(runOn(image, {driver}, true, imageAs(driver)), 1, "\n[A] -> D000\n" + listing + kCutting,
-         kDiskA + kDiskB + "error: cannot write DRIVER: it is the image being read\n", left);
-#ifndef _WIN32
-  // Nor when standard input and error are closed, and the refusal would go
-  // to the descriptor the item's file takes (valgrind wants standard error).
-  {
-    const Setting direct("D88_TEST_WRAPPER", "");
-    expect(runOn(image, {driver}, true, imageAs(driver), "<&- 2>&-"), 1,
-           "\n[A] -> D000\n" + listing + kCutting, "", left);
-  }
-#endif
-  expect(runOn(build({a}), {"000", "-d"}, false, imageAs("000")), 1, listing,
-         kDiskA + "error: cannot write 000: it is the image being read\n",
-         Tree{{"000", build({a})}} + itemsA(a, entries, ""));
+  expect(
+      runOn(image, {driver}, Mode::kProcess,
+            [&](const fs::path& dir) { fs::create_hard_link(dir / "../image.d88", dir / driver); }),
+      1, listing, kDiskA + kDiskB + "error: cannot write DRIVER: it is the image being read\n",
+      left);
   // Standard output goes to a file of an item's name: neither is garbled.
-  const std::string printed = console("\n[A] -> D000\n" + listing + kCutting);
+  const std::string printed = console(listing);
   left = itemsA(a, entries) + itemsB(b);
   left["DRIVER"] = Bytes(printed.begin(), printed.end());
-  expect(runOn(image, {"@"}, false, nullptr, "DRIVER"), 1, "",
+  expect(runOn(image, {"@"}, Mode::kInProcess, nullptr, "DRIVER"), 1, "",
          kDiskA + kDiskB + "error: cannot write DRIVER: it is the standard output\n", left);
-#ifndef _WIN32
-  // D000 links elsewhere: it is entered, and the run comes back to where it
-  // started. MUS00 links to a file yet to be made: it is made.
-  left = itemsA(a, entries, "else/deep/") + itemsB(b);
-  left["MUS00 -> mus00.bin"] = {};
-  left["mus00.bin"] = left["MUS00"];
-  left.erase("MUS00");
-  expect(runOn(image, {"@"}, false,
-               [](const fs::path& dir) {
-                 fs::create_directories(dir / "else/deep");
-                 fs::create_directory_symlink("else/deep", dir / "D000");
-                 fs::create_symlink("mus00.bin", dir / "MUS00");
-               }),
-         0, "\n[A] -> D000\n" + listing + kCutting, kDiskA + kDiskB,
-         Tree{{"D000 -> else/deep", {}}, {"else/", {}}} + left);
-  // A pipe is read once into a temporary copy: the same files as from the file.
-  expect(throughPipe(image, [](const std::string& fd) { return runOn({}, {fd}); }), 0,
-         "\n[A] -> D000\n" + listing + kCutting, kDiskA + kDiskB, itemsA(a, entries) + itemsB(b));
-  int fds[2];
-  // A pipe that cannot be read (ftell fails on a pipe): the reason is told.
-  ASSERT_EQ(pipe(fds), 0);
-  close(fds[1]);
-  const std::string fd = "/dev/fd/" + std::to_string(fds[0]);
-  failReads[0] = -1;
-  expect(runOn(image, {fd}), 1, "", "error: cannot read " + fd + ": Input/output error\n", {});
-  close(fds[0]);
-  // A read fails part way (track 20): what came before stays, the run ends and says why.
-  failReads[0] = 688 + 20 * 5 * (16 + 1024);
-  failReads[1] = failReads[0] + 5 * (16 + 1024);
-  expect(runOn(build({a}), {"image"}, false, imageAs("image")), 1, "\n[A] -> D000\n" + listing,
-         kDiskA + "error: cannot read image: Input/output error\n",
-         Tree{{"D000/", {}}, {"image", build({a})}} + itemsA(a, {{10, 100}}));
-  // A later disk header cannot be read: a read error with its reason, not the open failure.
-  failReads[0] = long(build({a}).size());
-  failReads[1] = failReads[0] + 1;
-  expect(runOn(image, {"image"}, false, imageAs("image")), 1, "",
-         "error: cannot read image: Input/output error\n", Tree{{"image", image}});
-  failReads[0] = failReads[1] = 0;
-  // A start directory that may not be written: the reason told is the true
-  // one. Root may write anywhere, so there the program runs as nobody.
-  const Setting nobody("D88_TEST_WRAPPER",
-                       geteuid() ? "" : "setpriv --reuid=65534 --regid=65534 --clear-groups");
-  expect(runOn(build({a}), {"@"}, true, [](const fs::path& dir) { chmod(dir.c_str(), 0555); }), 1,
-         "\n[A] -> D000\n" + listing,
-         kDiskA + "error: cannot create directory D000: Permission denied\n", {});
-#endif
 }
 
-#ifndef _WIN32
-// However the program is started, standard output and error stay what they
-// were given as, and the image is never written through them.
-TEST(Tool, AnyStart) {
-  std::vector<Entry> entries;
-  for (int j = 0; j < 64; ++j) entries.push_back({10 + j, 16});
+// What cannot be written is told with its reason, and the run goes on.
+TEST(Tool, WriteFailures) {
+  const std::vector<Entry> entries = {{10, 100}, {20, 200}, {30, 300}};
   const Disk a = diskA("A", entries), b = diskB("B");
-  const Bytes image = build({a, b, a, a});
-  const Tree items =
-      itemsA(a, entries) + itemsA(a, entries, "D002/") + itemsA(a, entries, "D003/") + itemsB(b);
-  const std::string notices = kDiskA + kDiskB + kDiskA + kDiskA;
-  // Standard input and output closed, the image through a pipe: its copy
-  // must not land where the listing goes.
-  expect(
-      throughPipe(image,
-                  [](const std::string& fd) { return runOn({}, {fd}, true, nullptr, "<&- >&-"); }),
-      0, "", notices, items);
-  // Standard output or error opened on the image, even for reading and writing.
-  expect(runOn(image, {"@"}, true, nullptr, "1<>@"), 1, "",
-         "error: standard output is the image being read\n", {});
-  expect(runOn(image, {"@"}, true, nullptr, "2<>@"), 1,
-         "error: standard error is the image being read\n", "", {});
-  expect(runOn(image, {"@", "x", "y", "z"}, true, nullptr, "2>>@"), 1,  // not even the usage
-         "error: standard error is the image being read\n", "", {});
-  // A pipe's copy that the temporary directory cannot hold says where it went.
-  const std::string where = (fs::temp_directory_path() / "d88test-tmp").string();
-  fs::create_directories(where);
-  {
-    const Setting limit("D88_TEST_WRAPPER", "sh -c 'ulimit -f 1 && exec \"$0\" \"$@\"'"),
-        tmp("TMPDIR", where);
-    const Outcome o =
-        throughPipe(image, [](const std::string& fd) { return runOn({}, {fd}, true); });
-    EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err.substr(0, o.err.find("/dev/fd/")), "error: cannot copy ");
-    EXPECT_EQ(o.err.substr(o.err.find(" to ")), " to " + where + ": File too large\n");
-  }
-  EXPECT_TRUE(fs::is_empty(where));
-  fs::remove(where);
-  // The listing's reader has gone ("| head -1"): every item is still written.
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  close(fds[0]);
-  ASSERT_EQ(dup2(fds[1], 9), 9);
-  close(fds[1]);
-  signal(SIGPIPE, SIG_DFL);  // as a shell starts the program
-  expect(runOn(image, {"@"}, true, nullptr, ">&9"), 1, "",
-         notices + "error: cannot write standard output: Broken pipe\n", items);
-  signal(SIGPIPE, SIG_IGN);
-  close(9);
+  const std::string listing =
+      "000  000a (Tr.02 Sc.01) SIZE:0064\n001  0014 (Tr.04 Sc.01) SIZE:00c8\n"
+      "002  001e (Tr.06 Sc.01) SIZE:012c\n";
+  // 000 is taken by a directory: the others are written.
+  Tree left = itemsA(a, entries) + itemsB(b);
+  left.erase("D000/000");
+  left["D000/000/"] = {};
+  expect(runOn(build({a, b}), {"@"}, Mode::kProcess,
+               [](const fs::path& dir) { fs::create_directories(dir / "D000" / "000"); }),
+         1, "\n[A] -> D000\n" + listing + kCutting,
+         kDiskA + "error: cannot create D000/000: Is a directory\n" + kDiskB, left);
+  // A plain file named D000: listed, nothing written, no step above the
+  // start; in one log, the error right after the line it is about.
+  const std::string d000 = "error: cannot enter directory D000: Not a directory\n";
+  const auto plainD000 = [](const fs::path& dir) { std::ofstream(dir / "D000") << "x"; };
+  left = itemsB(b) + Tree{{"D000", {'x'}}};
+  expect(runOn(build({a, b}), {"@"}, Mode::kInProcess, plainD000), 1,
+         "\n[A] -> D000\n" + listing + kCutting, kDiskA + d000 + kDiskB, left);
+  if (!kWindows)
+    expect(runOn(build({a, b}), {"@"}, Mode::kProcess, plainD000, "2>&1"), 1,
+           kDiskA + "\n[A] -> D000\n" + d000 + listing + kDiskB + kCutting, "", left);
 }
-#endif
-
-#ifndef _WIN32
-// A terminal gets the Shift_JIS notices and names in its own encoding, with
-// what would act on it as '?', and a word at the end; redirected, both
-// streams are the image's bytes.
-TEST(Tool, TerminalsGetTextTheyCanShow) {
-  // ゲーム, ｹﾞｰﾑ, and ESC with the bytes of U+202E (RLO) in UTF-8, which
-  // are no RLO in Shift_JIS.
-  const char* const names[] = {"\x83\x51\x81\x5b\x83\x80", "\xb9\xde\xb0\xd1",
-                               "\x1b[2J\xe2\x80\xae"};
-  const Bytes image = build({diskA(names[0], {}), diskA(names[1], {}), diskA(names[2], {})});
-  const struct {
-    std::string locale, notice, shown[3];
-  } terminals[] = {
-      {"C.UTF-8", "Disk A を認識しました.", {"ゲーム", "ｹﾞｰﾑ", "?[2J窶ｮ"}},
-      {"xx_XX.UTF-8", "Disk A を認識しました.", {"ゲーム", "ｹﾞｰﾑ", "?[2J窶ｮ"}},  // not installed
-      {"C", "Disk A recognised.", {"???", "????", "?[2J??"}},
-  };
-  const Tree dirs{{"D000/", {}}, {"D001/", {}}, {"D002/", {}}};
-  std::string out, err;
-  for (const auto& t : terminals) {
-    SCOPED_TRACE(t.locale);
-    // Both streams on a pseudo-terminal made by script(1), which prints what it shows.
-    const Setting terminal("D88_TEST_WRAPPER",
-                           "sh -c 'LANG=" + t.locale + " exec script -qec \"$*\" /dev/null' sh");
-    std::string shown;
-    for (int i = 0; i < 3; ++i)
-      shown += t.notice + "\r\n\r\n[" + t.shown[i] + "] -> D00" + std::to_string(i) + "\r\n";
-    expect(runOn(image, {"@"}, true), 0,
-           shown +
-               "summary: 3 disks read (Disk A: 3, Disk B: 0, neither: 0); 0 files written; "
-               "0 warnings\r\n",
-           "", dirs);
-  }
-  for (int i = 0; i < 3; ++i) {
-    out += "\n[" + std::string(names[i]) + "] -> D00" + std::to_string(i) + "\n";
-    err += kDiskA;
-  }
-  expect(runOn(image), 0, out, err, dirs);
-  // Nothing recognised, or a packed image: the summary says so.
-  const Setting terminal("D88_TEST_WRAPPER", "sh -c 'exec script -qec \"$*\" /dev/null' sh");
-  EXPECT_EQ(runOn(build({kPlain})).out, "");
-  EXPECT_NE(
-      runOn(build({kPlain}), {"@"}, true)
-          .out.find(
-              "summary: 1 disk read, none of them a Disk A or a Disk B: nothing to write\r\n"),
-      std::string::npos);
-  const std::string packed = runOn(Bytes{0x1F, 0x8B, 8, 0}, {"@"}, true).out;
-  EXPECT_NE(
-      packed.find(" is a gzip file, not a D88 image: unpack it on the way in, as in\r\n  zcat "),
-      std::string::npos)
-      << packed;
-}
-#endif

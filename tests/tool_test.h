@@ -43,6 +43,13 @@ extern long failReads[2];
 extern std::vector<size_t> writeFailures;
 // The dup() calls that hear a close's error: 0, EMFILE or EIO each.
 extern std::vector<int> dupFaults;
+// What happens during item write call `at` (0 for the first), before its
+// bytes go: a signal, a file changed by a neighbour.
+struct DuringWrite {
+  int at = -1;
+  std::function<void()> action;
+};
+extern DuringWrite duringWrite;
 #endif
 
 namespace {
@@ -93,6 +100,11 @@ Tree readTree(const fs::path& root) {
   return tree;
 }
 
+// How a run is made: run() in this process, the built program (through the
+// shell), or (POSIX) the program's main path in a child of this process,
+// which sees the failures this process makes happen.
+enum class Mode { kInProcess, kProcess, kForked };
+
 struct Outcome {
   int status = -1;
   std::string out, err;
@@ -100,21 +112,23 @@ struct Outcome {
 };
 
 // Runs the tool with `args`, where "@" stands for `image`, in a directory of
-// its own beside the image, after `prepare` has put there what it wants: the
-// built program when `asProcess`, otherwise run() in this process. A process
-// has its standard output and error captured, then `redirect` applied after
+// its own beside the image, after `prepare` has put there what it wants, as
+// `mode` says. The built program has its standard output and error
+// captured, then `redirect` applied after
 // them ("@" for the image again), in the shell's syntax; in this process,
 // `redirect` names the file standard output goes to. Checks what must
 // hold for every run: the image is unchanged, and nothing appeared outside
 // the run's directory.
-Outcome runOn(const Bytes& image, std::vector<std::string> args = {"@"}, bool asProcess = false,
+Outcome runOn(const Bytes& image, std::vector<std::string> args = {"@"},
+              Mode mode = Mode::kInProcess,
               const std::function<void(const fs::path&)>& prepare = nullptr,
               const std::string& redirect = "") {
   const fs::path parent =
       fs::temp_directory_path() / ("d88test-" + std::to_string(std::random_device()()));
   fs::create_directories(parent / "run");
   const std::string path = (parent / "image.d88").string(), err = (parent / "err").string();
-  const std::string out = !asProcess && !redirect.empty() ? redirect : (parent / "out").string();
+  const bool inProcess = mode == Mode::kInProcess;
+  const std::string out = inProcess && !redirect.empty() ? redirect : (parent / "out").string();
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
   if (prepare) prepare(parent / "run");
@@ -122,7 +136,7 @@ Outcome runOn(const Bytes& image, std::vector<std::string> args = {"@"}, bool as
   const fs::path saved = fs::current_path();
   fs::current_path(parent / "run");
   Outcome o;
-  if (asProcess) {
+  if (mode == Mode::kProcess) {
     // D88_TEST_WRAPPER runs the program under another, valgrind say.
     std::string command = std::getenv("D88_TEST_WRAPPER") ? std::getenv("D88_TEST_WRAPPER") : "";
     command += " \"" D88EXTRACT_PATH "\"";
@@ -134,6 +148,22 @@ Outcome runOn(const Bytes& image, std::vector<std::string> args = {"@"}, bool as
     o.status = std::system(("\"" + command + "\"").c_str());  // cmd strips one pair of quotes
 #else
     const int raw = std::system(command.c_str());
+    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+#endif
+#ifndef _WIN32
+  } else if (mode == Mode::kForked) {
+    fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+      std::vector<char*> argv{const_cast<char*>("d88extract")};
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), 1);
+      dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666), 2);
+      _exit(runProgram(int(argv.size()) - 1, argv.data()));
+    }
+    int raw = 0;
+    waitpid(child, &raw, 0);
     o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
 #endif
   } else {
@@ -167,8 +197,15 @@ std::string upToReason(const std::string& text) {
                   : text;
 }
 
-void expect(const Outcome& o, int status, const std::string& out, const std::string& err,
-            const Tree& tree) {
+// Checks a run's exit status, standard output and error, and the tree it left;
+// a failure names the caller's line.
+#define expect(...)             \
+  do {                          \
+    SCOPED_TRACE("expect");     \
+    expectOutcome(__VA_ARGS__); \
+  } while (false)
+void expectOutcome(const Outcome& o, int status, const std::string& out, const std::string& err,
+                   const Tree& tree) {
   EXPECT_EQ(o.status, status);
   EXPECT_EQ(o.out, console(out));
   EXPECT_EQ(upToReason(o.err), upToReason(console(err)));

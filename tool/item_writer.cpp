@@ -65,11 +65,13 @@ bool ItemWriter::writeFile(const ItemPlace& place, const char* name, Written* be
       return false;
     }
   }
+  // A file an earlier disk made counts as the run's only while it is that
+  // file, as that disk left it.
+  const bool made = file.created() || (before != nullptr && before->created &&
+                                       sameUnchangedFile(before->identity, file.identity()));
   if (!file.write(data, count)) {
     reporter_.printError("cannot write %s%s: %s\n", place.directory, name, file.reason());
-    // An earlier disk's file counts as the run's only while it is that file.
-    file.discard(
-        name, before != nullptr && before->created && sameFile(before->identity, file.identity()));
+    file.discard(name, made);
     return false;
   }
   ++itemsWritten_;
@@ -78,15 +80,13 @@ bool ItemWriter::writeFile(const ItemPlace& place, const char* name, Written* be
     reporter_.printWarning("%s written again (disk %03d replaces disk %03d)\n", name, place.disk,
                            before->disk);
     before->disk = place.disk;
-    if (!sameFile(before->identity, file.identity())) {
-      before->identity = file.identity();
-      before->created = file.created();
-    }
+    before->created = made;
+    before->identity = file.identity();
   } else if (place.directory[0] == '\0' && writtenCount_ < kNamesInStart) {
     Written& entry = written_[writtenCount_++];
     snprintf(entry.name, sizeof entry.name, "%s", name);
     entry.disk = place.disk;
-    entry.created = file.created();
+    entry.created = made;
     entry.identity = file.identity();
   }
   return true;

@@ -85,10 +85,13 @@ bool writeConsole(FILE* stream, const char* text, size_t length);
 
 // What tells one file from another on the host, whatever names lead to it:
 // device and inode, or volume serial number and file index. A volume of
-// kAnyVolume is one the host did not tell.
+// kAnyVolume is one the host did not tell. `changed` tells a file whose
+// number a removed one had (POSIX: the inode's change time, in ns; 0 where
+// it is not known); sameFile() does not look at it.
 struct FileIdentity {
   uint64_t volume;
   uint64_t file;
+  uint64_t changed;
 };
 constexpr uint64_t kAnyVolume = UINT64_MAX;
 
@@ -97,6 +100,10 @@ constexpr uint64_t kAnyVolume = UINT64_MAX;
 inline bool sameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.file == b.file &&
          (a.volume == b.volume || a.volume == kAnyVolume || b.volume == kAnyVolume);
+}
+// Whether `a` and `b` are the same file, and nothing changed it between.
+inline bool sameUnchangedFile(const FileIdentity& a, const FileIdentity& b) {
+  return sameFile(a, b) && a.changed == b.changed;
 }
 
 // The identity of the file `path` names, following links; false when there is
@@ -172,14 +179,15 @@ class ItemFile {
   bool notRegular() const { return notRegular_; }
   const FileIdentity& identity() const { return identity_; }
   // Empties the file, writes `count` bytes into it and closes it; false with
-  // the reason when any of that failed.
+  // the reason when any of that failed. identity() is then the file's as
+  // this write left it.
   bool write(const uint8_t* data, size_t count);
   // After a failed write(): empties the file (through the handle, or where
   // that is closed, through its name when it is still this file), closes
-  // it, and removes the file when this object made it (`created()`) or the
-  // caller knows that this run did (`createdBefore`); so no partial item
-  // stays and no name the user made goes.
-  void discard(const char* name, bool createdBefore);
+  // it, and removes the file when this run made it (`made`: this object or
+  // an earlier one), where it is still named; so no partial item stays and
+  // no name the user made goes.
+  void discard(const char* name, bool made);
   const char* reason() const { return reason_.text(); }
 
  private:

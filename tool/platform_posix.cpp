@@ -19,7 +19,9 @@
 namespace {
 
 FileIdentity identityOf(const struct stat& status) {
-  return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
+  return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino),
+          static_cast<uint64_t>(status.st_ctim.tv_sec) * 1000000000u +
+              static_cast<uint64_t>(status.st_ctim.tv_nsec)};
 }
 
 // The first interruption's signal. The handler only sets it; the run looks
@@ -294,10 +296,12 @@ bool ItemFile::write(const uint8_t* data, size_t count) {
   // itself tells, and discard() finds the file by its name.
   const int copy = dup(fd);
   if (copy >= 0 && ::close(copy) != 0) return reason_.take();
+  struct stat status;
+  if (fstat(fd, &status) == 0) identity_ = identityOf(status);
   return close();
 }
 
-void ItemFile::discard(const char* name, bool createdBefore) {
+void ItemFile::discard(const char* name, bool made) {
   int fd = static_cast<int>(handle_);
   struct stat status;
   if (fd < 0) {
@@ -311,7 +315,7 @@ void ItemFile::discard(const char* name, bool createdBefore) {
   // Where even this fails nothing more can be done: the write's error is told.
   if (fd >= 0 && ftruncate(fd, 0) != 0) reason_.take();
   close();
-  if (!created_ && !createdBefore) return;
+  if (!made) return;
   // Only the very file this run made, where it is now named: the name
   // itself, or the file a link of that name leads to.
   char path[PATH_MAX];

@@ -25,6 +25,7 @@ bool handleIdentity(HANDLE file, FileIdentity* identity) {
   if (GetFileInformationByHandle(file, &info) != 0) {
     identity->volume = info.dwVolumeSerialNumber;
     identity->file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    identity->changed = 0;
     return true;
   }
   // Wine hands a file that a Linux shell opened for the program over as a
@@ -35,7 +36,7 @@ bool handleIdentity(HANDLE file, FileIdentity* identity) {
     return false;
   identity->volume = id.VolumeSerialNumber != 0 ? id.VolumeSerialNumber : kAnyVolume;
   // The file index is the ID's low 64 bits, least significant byte first.
-  identity->file = 0;
+  identity->file = identity->changed = 0;
   for (int i = 7; i >= 0; --i) identity->file = identity->file << 8 | id.FileId.Identifier[i];
   return true;
 }
@@ -287,12 +288,12 @@ bool ItemFile::write(const uint8_t* data, size_t count) {
   return close();
 }
 
-void ItemFile::discard(const char* name, bool createdBefore) {
+void ItemFile::discard(const char* name, bool made) {
   const HANDLE file = handleOf(handle_);
   LARGE_INTEGER start{};
   if (handle_ != -1 && SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0) SetEndOfFile(file);
   close();
-  if (!created_ && !createdBefore) return;
+  if (!made) return;
   // Only the very file this object made, under the name that made it (a
   // link there, opened as itself, has an identity of its own).
   const HANDLE named =

@@ -266,3 +266,15 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
   image.open(nullptr);
   return status;
 }
+
+int runProgram(int argc, const char* const* argv) {
+  prepareProcess();
+  // The one reader of the process, made before the command line is looked at;
+  // run() closes its file on every path.
+  D88Image image;
+  const int status = run(image, argc, argv, stdout, stderr);
+  const int interruption = pendingInterruption();
+  if (interruption != 0 && status == interruptedStatus(interruption))
+    endByInterruption(interruption);
+  return status;
+}
