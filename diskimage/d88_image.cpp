@@ -32,13 +32,23 @@ bool D88Image::openStream(FILE* stream) {
 
   uint8_t header[kDiskHeaderSize];
   int got = 0;
+  tableEnd_ = TableEnd();
+  int64_t reached = 0;  // the end of the furthest disk found
   // A negative or overflowing size walks to a place that cannot be a disk.
   for (int64_t offset = 0; ImageFile::validOffset(offset); ++diskCount_) {
     got = file_.readAt(offset, header, kDiskHeaderSize);
     if (got < kDiskHeaderSize || diskCount_ == kMaxDisks) break;
     diskStart_[diskCount_] = static_cast<int32_t>(offset);
-    offset += le32(header + kDiskSizeOffset);
+    const int32_t size = le32(header + kDiskSizeOffset);
+    reached = std::max(reached, offset + std::max<int64_t>(size, kDiskHeaderSize));
+    const bool back = size <= 0;
+    if (tableEnd_.disk < 0 && (back || !ImageFile::validOffset(offset + size)))
+      tableEnd_ = {diskCount_, back, offset + size, 0};
+    offset += size;
   }
+  // No offset reaches past 2^31 - 1: what lies beyond is never read.
+  reached = std::min<int64_t>(reached, int64_t{INT32_MAX} + 1);
+  tableEnd_.unread = file_.size() > reached ? file_.size() - reached : 0;
   moreDisks_ = diskCount_ == kMaxDisks && got == kDiskHeaderSize;
   headerCutShort_ = got > 0 && got < kDiskHeaderSize;
   // A file whose first header cannot be read (a directory, a failing device)

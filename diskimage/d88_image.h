@@ -79,6 +79,17 @@ class D88Image {
   // the 64th disk, or part of a header after the last (a cut file).
   bool moreDisks() const { return moreDisks_; }
   bool headerCutShort() const { return headerCutShort_; }
+  // Where a damaged disk size ended the disk table: the first disk whose
+  // size leads back (0 or less: the walk finds disks again) or past what an
+  // offset can address, where it leads, and the bytes at the end of the
+  // file that no disk found reaches (0 where the file's size is not known).
+  struct TableEnd {
+    int disk = -1;  // -1: no size did
+    bool back = false;
+    int64_t to = 0;
+    int64_t unread = 0;
+  };
+  const TableEnd& tableEnd() const { return tableEnd_; }
 
   // Makes disk `index` (0-based) the selected disk, loading its name, media
   // type, size and track table. False with nothing selected when no file is
@@ -145,6 +156,7 @@ class D88Image {
   bool indexed_;  // index_ holds the selected disk's track index
   bool moreDisks_ = false;
   bool headerCutShort_ = false;
+  TableEnd tableEnd_;
   bool diskCutShort_;
   int32_t mediaType_;
   char name_[kNameLength + 1] = {};

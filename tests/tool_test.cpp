@@ -177,15 +177,30 @@ TEST(Tool, DiskB) {
          "\n[CARRIER] -> D001\n000  000c (Tr.02 Sc.03) SIZE:0400\n", kDiskA,
          itemsA(carrier, {{12, 1024}}, "D001/"));
 
-  // A disk table full at 64 disks leaves the next one out, and says so.
-  expect(runOn(build(std::vector<Disk>(64, kPlain)) + build({b})), 0, "",
-         "warning: disks after disk 063 are not read: an image holds at most 64\n", {});
-
   // A directory sector of 300 bytes: recognised, then the run ends, and says so.
   Disk shortDirectory = both;
   shortDirectory.tracks[1].sectors.back().data.resize(300);
   expect(runOn(build({shortDirectory, a}), {"@"}, Mode::kProcess), 1, "",
          kDiskA + "error: cannot read the directory of disk 000\n", {});
+}
+
+// A disk table that ends before the image does says why, and what is left.
+TEST(Tool, DiskTableEnds) {
+  const Bytes plain = build({kPlain});
+  const std::string p = std::to_string(plain.size());
+  const auto leadsBack = [&](const std::string& to) {
+    return "warning: disk 001's size leads back (to byte " + to +
+           "), so the disks after it are not found: the last " + p +
+           " bytes of the image are not read\n";
+  };
+  const std::pair<Bytes, std::string> cases[] = {
+      {build(std::vector<Disk>(64, kPlain)) + build({diskB("B")}),
+       "warning: disks after disk 063 are not read: an image holds at most 64\n"},
+      {plain + build({Disk{"zero", {}, 0}}) + plain, leadsBack(p)},  // found again, up to 64
+      {plain + build({Disk{"back", {}, -int(plain.size()) - 1}}) + plain, leadsBack("-1")},
+      {plain + build({Disk{"zero", {}, 0}}), ""},  // leads back, but nothing is left out
+  };
+  for (const auto& [image, err] : cases) expect(runOn(image), 0, "", err, {});
 }
 
 TEST(Tool, ImageCutAtEveryLength) {

@@ -1,5 +1,6 @@
 #include "tool/run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -95,14 +96,16 @@ bool copyPipe(Reporter& reporter, const char* path, FILE** stream) {
     return false;
   }
   // The sector buffer is free until the first disk is read.
-  constexpr size_t kChunk = kSectorBufferSize;
+  // An image addresses its first 2^31 bytes: the copy holds no more.
+  constexpr int64_t kMost = int64_t{INT32_MAX} + 1;
   int64_t total = 0;
   bool copied = true;
-  size_t got = kChunk;
-  while (copied && got == kChunk && total <= INT32_MAX && pendingInterruption() == 0) {
-    got = fread(sectorBuffer, 1, kChunk, *stream);
+  size_t want = 1, got = 1;
+  while (copied && got == want && total < kMost && pendingInterruption() == 0) {
+    want = static_cast<size_t>(std::min<int64_t>(kSectorBufferSize, kMost - total));
+    got = fread(sectorBuffer, 1, want, *stream);
     // A short read is the end of the pipe, unless the stream says otherwise.
-    if (got < kChunk && !feof(*stream)) {
+    if (got < want && !feof(*stream)) {
       reporter.printError("cannot read %s: %s\n", path, strerror(errno != 0 ? errno : EIO));
       fclose(copy);
       return false;
@@ -116,9 +119,9 @@ bool copyPipe(Reporter& reporter, const char* path, FILE** stream) {
     fclose(copy);
     return false;
   }
-  if (total > INT32_MAX && fread(sectorBuffer, 1, 1, *stream) == 1)
-    reporter.printWarning("%s is read as its first %lld bytes: an image addresses no more\n", path,
-                          static_cast<long long>(total));
+  if (total == kMost && fread(sectorBuffer, 1, 1, *stream) == 1)
+    reporter.printWarning("%s is read as its first %lld bytes: an image can address no more\n",
+                          path, static_cast<long long>(total));
   fclose(*stream);
   *stream = copy;
   return pendingInterruption() == 0;
@@ -193,12 +196,21 @@ bool walkDisks(const StepTools& tools, bool makeSubdirectories, Tally* tally) {
   return true;
 }
 
-// What the disk table leaves out, where the run went through it.
+// What the disk table leaves out, where the run went through it: a header
+// cut short, a size that ends the table before the image ends, or the
+// limit of 64 disks.
 void tellTableEnd(const D88Image& image, Reporter& reporter) {
+  const D88Image::TableEnd& end = image.tableEnd();
   if (image.headerCutShort())
     reporter.printWarning("disk %03d is cut short: the image ends inside its header\n",
                           image.diskCount());
-  if (image.moreDisks())
+  if (end.disk >= 0 && end.unread > 0)
+    reporter.printWarning(
+        "disk %03d's size leads %s (to byte %lld), so the disks after it are not found: the "
+        "last %lld bytes of the image are not read\n",
+        end.disk, end.back ? "back" : "past what an offset can address",
+        static_cast<long long>(end.to), static_cast<long long>(end.unread));
+  if (end.disk < 0 && image.moreDisks())
     reporter.printWarning("disks after disk %03d are not read: an image holds at most %d\n",
                           image.diskCount() - 1, D88Image::kMaxDisks);
 }
