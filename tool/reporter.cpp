@@ -139,9 +139,16 @@ void Reporter::printDiskName(const char* name, const char* directory) {
 void Reporter::printHelp(const char* program, bool version) {
   if (version) {
     printListing("d88extract %s\n", D88EXTRACT_VERSION);
-  } else {
-    printListing("Usage: %s [d88file]\n       -d : not make sub directory\n", program);
+    return;
   }
+  printListing(
+      "Usage: %s [d88file]\n       -d : not make sub directory\n\n"
+      "d88extract IMAGE [-d]\n"
+      "d88extract --help | --version\n"
+      "Writes the items of every Disk A and Disk B in the D88 image IMAGE (a file,\n"
+      "or a pipe such as /dev/stdin) into the current directory: a Disk A's into\n"
+      "D000, D001 ... (with -d, here), a Disk B's as DRIVER and MUS00 to MUS05.\n",
+      program);
 }
 
 void Reporter::printLine(const char* prefix, const char* format, va_list arguments) {
