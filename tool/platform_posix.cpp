@@ -43,6 +43,41 @@ void catchInterruption(int signal) {
   sigaction(signal, &action, nullptr);
 }
 
+// Without waiting: a FIFO with no reader fails at once (ENXIO) rather than
+// blocking; no terminal becomes the controlling one.
+constexpr int kItemFlags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+// Opens `name` for writing, without truncating it: first as a new file
+// (which never follows a link), so that it is known whether the run made it
+// (`*created`); then as the existing one; where that is a link that leads
+// nowhere yet, the file it names is made, as a new file. The descriptor, or
+// -1 with errno.
+int openItem(const char* name, bool* created) {
+  char path[PATH_MAX];
+  snprintf(path, sizeof path, "%s", name);
+  int fd = -1;
+  for (int links = 0; fd < 0 && links < 8; ++links) {
+    fd = ::open(path, kItemFlags | O_CREAT | O_EXCL, 0666);
+    *created = fd >= 0;
+    if (fd >= 0 || errno != EEXIST) break;
+    fd = ::open(path, kItemFlags);
+    char target[PATH_MAX];
+    const ssize_t length =
+        fd < 0 && errno == ENOENT ? readlink(path, target, sizeof target - 1) : -1;
+    if (length < 0) break;
+    target[length] = '\0';
+    // A relative target is relative to the link's directory.
+    const char* slash = strrchr(path, '/');
+    const int directory = target[0] == '/' || slash == nullptr ? 0 : int(slash - path + 1);
+    if (snprintf(path + directory, sizeof path - directory, "%s", target) >=
+        static_cast<int>(sizeof path) - directory) {
+      errno = ENAMETOOLONG;
+      break;
+    }
+  }
+  return fd;
+}
+
 }  // namespace
 
 bool Reason::take() {
@@ -236,40 +271,13 @@ ItemFile::~ItemFile() {
 }
 
 bool ItemFile::open(const char* name) {
-  // Without waiting: a FIFO with no reader fails at once (ENXIO) rather than
-  // blocking; no terminal becomes the controlling one.
-  constexpr int kFlags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   struct stat status;
   // A directory is refused by the open, with its reason.
   if (stat(name, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
     notRegular_ = true;
     return false;
   }
-  // First as a new file (which never follows a link), so that it is known
-  // whether this run made it; then as the existing one; where that is a
-  // link that leads nowhere yet, the file it names is made, as a new file.
-  char path[PATH_MAX];
-  snprintf(path, sizeof path, "%s", name);
-  int fd = -1;
-  for (int links = 0; fd < 0 && links < 8; ++links) {
-    fd = ::open(path, kFlags | O_CREAT | O_EXCL, 0666);
-    created_ = fd >= 0;
-    if (fd >= 0 || errno != EEXIST) break;
-    fd = ::open(path, kFlags);
-    char target[PATH_MAX];
-    const ssize_t length =
-        fd < 0 && errno == ENOENT ? readlink(path, target, sizeof target - 1) : -1;
-    if (length < 0) break;
-    target[length] = '\0';
-    // A relative target is relative to the link's directory.
-    const char* slash = strrchr(path, '/');
-    const int directory = target[0] == '/' || slash == nullptr ? 0 : int(slash - path + 1);
-    if (snprintf(path + directory, sizeof path - directory, "%s", target) >=
-        static_cast<int>(sizeof path) - directory) {
-      errno = ENAMETOOLONG;
-      break;
-    }
-  }
+  const int fd = openItem(name, &created_);
   notRegular_ = fd < 0 && errno == ENXIO;
   if (fd < 0) return reason_.take();
   handle_ = fd;
@@ -305,7 +313,7 @@ void ItemFile::discard(const char* name, bool made) {
   int fd = static_cast<int>(handle_);
   struct stat status;
   if (fd < 0) {
-    fd = ::open(name, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    fd = ::open(name, kItemFlags);
     if (fd >= 0 && (fstat(fd, &status) != 0 || !sameFile(identityOf(status), identity_))) {
       ::close(fd);
       fd = -1;
