@@ -189,8 +189,7 @@ void Reporter::printError(const char* format, ...) {
 }
 
 void Reporter::printUsage(const char* program) {
-  fprintf(err_, "Usage: %s [d88file]\n       -d : not make sub directory\n", program);
-  fflush(err_);
+  printPrefixed("", "Usage: %s [d88file]\n       -d : not make sub directory\n", program);
   failed_ = true;
 }
 
@@ -212,29 +211,31 @@ void Reporter::printSummary(const Tally& tally, const char* image) {
     const char* command = "zcat";
     for (const auto& kind : kUnpack)
       if (strcmp(kind[0], tally.packedAs) == 0) command = kind[1];
-    printSummaryLine(
-        "%s is a %s file, not a D88 image: unpack it on the way in, as in\n"
-        "  %s %s | d88extract /dev/stdin\n",
-        image, tally.packedAs, command, image);
+    printPrefixed("summary: ",
+                  "%s is a %s file, not a D88 image: unpack it on the way in, as in\n"
+                  "  %s %s | d88extract /dev/stdin\n",
+                  image, tally.packedAs, command, image);
   } else if (tally.disks == 0) {
-    printSummaryLine("no disk in %s: it is empty, or no D88 image\n", image);
+    printPrefixed("summary: ", "no disk in %s: it is empty, or no D88 image\n", image);
   } else if (tally.diskA + tally.diskB == 0) {
-    printSummaryLine("%d disk%s read, none of them a Disk A or a Disk B: nothing to write\n",
-                     tally.disks, tally.disks == 1 ? "" : "s");
+    printPrefixed(
+        "summary: ", "%d disk%s read, none of them a Disk A or a Disk B: nothing to write\n",
+        tally.disks, tally.disks == 1 ? "" : "s");
   } else {
-    printSummaryLine(
-        "%d disk%s read (Disk A: %d, Disk B: %d, neither: %d); %d file%s written; "
-        "%d warning%s%s\n",
-        tally.disks, tally.disks == 1 ? "" : "s", tally.diskA, tally.diskB, tally.neither,
-        tally.itemsWritten, tally.itemsWritten == 1 ? "" : "s", warnings_,
-        warnings_ == 1 ? "" : "s", failed_ ? "; the run failed (see the errors above)" : "");
+    printPrefixed("summary: ",
+                  "%d disk%s read (Disk A: %d, Disk B: %d, neither: %d); %d file%s written; "
+                  "%d warning%s%s\n",
+                  tally.disks, tally.disks == 1 ? "" : "s", tally.diskA, tally.diskB, tally.neither,
+                  tally.itemsWritten, tally.itemsWritten == 1 ? "" : "s", warnings_,
+                  warnings_ == 1 ? "" : "s",
+                  failed_ ? "; the run failed (see the errors above)" : "");
   }
 }
 
-void Reporter::printSummaryLine(const char* format, ...) {
+void Reporter::printPrefixed(const char* prefix, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  printLine("summary: ", format, arguments);
+  printLine(prefix, format, arguments);
   va_end(arguments);
 }
 

@@ -82,7 +82,7 @@ class Reporter {
   // Writes `length` bytes of `text` to `stream` as `display` shows text.
   bool write(FILE* stream, Display display, const char* text, size_t length);
   void printLine(const char* prefix, const char* format, va_list arguments);
-  void printSummaryLine(const char* format, ...) D88_PRINTF(2, 3);
+  void printPrefixed(const char* prefix, const char* format, ...) D88_PRINTF(3, 4);
   void flushOutput();
 
   FILE* out_;
