@@ -4,9 +4,10 @@
 #include <windows.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "tool/platform.h"
 
@@ -44,6 +45,146 @@ bool handleIdentity(HANDLE file, FileIdentity* identity) {
 // GetTempPathW() and GetTempFileNameW() take.
 constexpr DWORD kMaxPath = 32768;
 constexpr DWORD kMaxPathShort = MAX_PATH + 1;
+
+// A path in UTF-16, as the W calls take it: in place when it is short (a
+// name the run writes), allocated when it is longer (a full path, up to the
+// 32,767 units Windows allows).
+class WidePath {
+ public:
+  WidePath() = default;
+  ~WidePath() {
+    if (text_ != inPlace_) free(text_);
+  }
+  WidePath(const WidePath&) = delete;
+  WidePath& operator=(const WidePath&) = delete;
+
+  // Makes room for `units` UTF-16 units, the final 0 among them; what the
+  // path held is lost. False, with the reason for GetLastError(), when there
+  // is no memory.
+  bool reserve(size_t units) {
+    if (units <= size_) return true;
+    wchar_t* more = static_cast<wchar_t*>(malloc(units * sizeof(wchar_t)));
+    if (more == nullptr) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return false;
+    }
+    if (text_ != inPlace_) free(text_);
+    text_ = more;
+    size_ = units;
+    return true;
+  }
+  // Sets the path to `a` followed by `b` (neither of them this path's own text).
+  bool join(const wchar_t* a, const wchar_t* b = L"") {
+    const size_t first = wcslen(a), second = wcslen(b);
+    if (!reserve(first + second + 1)) return false;
+    wmemcpy(text_, a, first);
+    wmemcpy(text_ + first, b, second + 1);
+    return true;
+  }
+  // Sets the path to what `call(buffer, size)` writes: a call that returns
+  // the units it wrote, or the size it needs when `size` is too small, or 0
+  // when it fails (GetFullPathNameW, GetFinalPathNameByHandleW).
+  template <typename Call>
+  bool fill(Call call) {
+    for (int tries = 0; tries < 3; ++tries) {  // a path that keeps growing gives up
+      const DWORD length = call(text_, static_cast<DWORD>(size_));
+      if (length == 0) return false;
+      if (length < size_) return true;
+      if (!reserve(length + 1)) return false;
+    }
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  bool startsWith(const wchar_t* prefix) const {
+    return wcsncmp(text_, prefix, wcslen(prefix)) == 0;
+  }
+  wchar_t* text() { return text_; }
+
+ private:
+  wchar_t inPlace_[64];
+  wchar_t* text_ = inPlace_;
+  size_t size_ = sizeof inPlace_ / sizeof inPlace_[0];
+};
+
+// Sets `path` to the UTF-8 `text` in UTF-16; false with the reason for
+// GetLastError() when it is no UTF-8.
+bool toWide(const char* text, WidePath& path) {
+  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+  return units > 0 && path.reserve(static_cast<size_t>(units)) &&
+         MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, path.text(), units) > 0;
+}
+
+// Sets `full` to the full path of the UTF-8 `path` in the form Windows takes
+// as it is written, "\\?\C:\dir\name" or "\\?\UNC\server\share\dir\name",
+// so that a last component that also names a device ("nul.d88", "aux.d88",
+// "com1.d88" up to Windows 10; "nul" on any) names the file. Everything else
+// is resolved as Windows resolves any path: "/" as "\", "." and "..", the
+// current directory of the drive for "C:name", trailing dots and spaces. A
+// path already in that form, or in the device namespace ("\\.\pipe\name"),
+// stays one. False with the reason for GetLastError().
+bool fullPath(const char* path, WidePath& full) {
+  WidePath given, resolved;
+  if (!toWide(path, given)) return false;
+  if (given.startsWith(L"\\\\?\\")) return full.join(given.text());
+  wchar_t* const text = given.text();
+  for (wchar_t* c = text; *c != L'\0'; ++c) {
+    if (*c == L'/') *c = L'\\';
+  }
+  if (!resolved.fill([&](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(text, size, buffer, nullptr);
+      }))
+    return false;
+  if (resolved.startsWith(L"\\\\.\\") && !given.startsWith(L"\\\\.\\")) {
+    // The name was taken for a device ("\\.\nul"): the directory's full
+    // path, then the name.
+    wchar_t* const separator = wcsrchr(text, L'\\');
+    wchar_t* const name = separator != nullptr                  ? separator + 1
+                          : text[0] != L'\0' && text[1] == L':' ? text + 2
+                                                                : text;
+    const wchar_t first = *name;
+    *name = L'\0';
+    const wchar_t* const directory = text[0] != L'\0' ? text : L".";
+    if (!resolved.fill([&](wchar_t* buffer, DWORD size) {
+          return GetFullPathNameW(directory, size, buffer, nullptr);
+        }))
+      return false;
+    *name = first;
+    size_t end = wcslen(name);
+    while (end > 0 && (name[end - 1] == L'.' || name[end - 1] == L' ')) --end;
+    name[end] = L'\0';
+    WidePath directoryPath;
+    const bool separated = resolved.text()[wcslen(resolved.text()) - 1] == L'\\';
+    if (!directoryPath.join(resolved.text(), separated ? L"" : L"\\") ||
+        !resolved.join(directoryPath.text(), name))
+      return false;
+  }
+  if (resolved.startsWith(L"\\\\?\\") || resolved.startsWith(L"\\\\.\\"))
+    return full.join(resolved.text());
+  if (resolved.startsWith(L"\\\\")) return full.join(L"\\\\?\\UNC\\", resolved.text() + 2);
+  return full.join(L"\\\\?\\", resolved.text());
+}
+
+// The stream for `file`, which it owns from then on, opened with `flags` and
+// `mode` in binary. Null with the reason otherwise, the handle closed.
+FILE* streamOf(HANDLE file, int flags, const char* mode, Reason& why) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), flags | _O_BINARY);
+  FILE* stream = fd >= 0 ? _fdopen(fd, mode) : nullptr;
+  if (stream == nullptr) {
+    why.takeErrno(errno);
+    if (fd >= 0) {
+      _close(fd);
+    } else {
+      CloseHandle(file);
+    }
+  }
+  return stream;
+}
+
+// A handle that tells what the directory or file `path` is, and nothing more.
+HANDLE openToLookAt(const wchar_t* path) {
+  return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
 
 // The first console event, plus 1 (0: none). The handler runs on a thread
 // of its own; the run looks at it between items.
@@ -157,9 +298,9 @@ bool writeConsole(FILE* stream, const char* text, size_t length) {
 }
 
 bool pathIdentity(const char* path, FileIdentity* identity) {
-  // No access asked for: the handle only answers what file it is.
-  const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  WidePath full;
+  if (!fullPath(path, full)) return false;
+  const HANDLE file = openToLookAt(full.text());
   if (file == INVALID_HANDLE_VALUE) return false;
   const bool ok = handleIdentity(file, identity);
   CloseHandle(file);
@@ -172,9 +313,34 @@ bool streamIdentity(FILE* stream, FileIdentity* identity) {
 }
 
 FILE* openImageFile(const char* path, Reason& why) {
-  FILE* stream = fopen(path, "rb");
-  if (stream == nullptr) why.takeErrno(errno);
-  return stream;
+  WidePath full;
+  if (!fullPath(path, full)) {
+    why.take();
+    return nullptr;
+  }
+  const HANDLE file = CreateFileW(full.text(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    // A directory refuses to be opened so, and is told as what it is.
+    const DWORD error = GetLastError(), attributes = GetFileAttributesW(full.text());
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      why.takeErrno(EISDIR);
+    } else {
+      SetLastError(error);
+      why.take();
+    }
+    return nullptr;
+  }
+  // A console, a serial line or the null device is no image; a read of
+  // some of them waits for ever.
+  const DWORD type = GetFileType(file);
+  if (type != FILE_TYPE_DISK && type != FILE_TYPE_PIPE) {
+    CloseHandle(file);
+    why.say("not a file or a pipe");
+    return nullptr;
+  }
+  return streamOf(file, _O_RDONLY, "rb", why);
 }
 
 FILE* openTemporaryFile(const char** directory, Reason& why) {
@@ -200,22 +366,13 @@ FILE* openTemporaryFile(const char** directory, Reason& why) {
     DeleteFileW(name);
     return nullptr;
   }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
-  FILE* stream = fd >= 0 ? _fdopen(fd, "w+b") : nullptr;
-  if (stream == nullptr) {
-    why.takeErrno(errno);
-    if (fd >= 0) {
-      _close(fd);
-    } else {
-      CloseHandle(file);
-    }
-  }
-  return stream;
+  return streamOf(file, 0, "w+b", why);
 }
 
 bool makeDirectory(const char* name, Reason& why) {
-  return CreateDirectoryA(name, nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS ||
-         why.take();
+  WidePath wide;
+  return (toWide(name, wide) && CreateDirectoryW(wide.text(), nullptr) != 0) ||
+         GetLastError() == ERROR_ALREADY_EXISTS || why.take();
 }
 
 StartDirectory::~StartDirectory() {
@@ -232,7 +389,9 @@ bool StartDirectory::hold() {
 }
 
 bool StartDirectory::enter(const char* name) {
-  return (handle_ != -1 || hold()) && (SetCurrentDirectoryA(name) != 0 || reason_.take());
+  WidePath wide;
+  return (handle_ != -1 || hold()) &&
+         ((toWide(name, wide) && SetCurrentDirectoryW(wide.text()) != 0) || reason_.take());
 }
 
 bool StartDirectory::returnTo() {
@@ -256,9 +415,11 @@ ItemFile::~ItemFile() {
 }
 
 bool ItemFile::open(const char* name) {
-  const HANDLE file =
-      CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  WidePath wide;
+  if (!toWide(name, wide)) return reason_.take();
+  const HANDLE file = CreateFileW(wide.text(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return reason_.take();
   created_ = GetLastError() != ERROR_ALREADY_EXISTS;
   handle_ = reinterpret_cast<intptr_t>(file);
@@ -295,9 +456,11 @@ void ItemFile::discard(const char* name, bool createdBefore) {
   if (!created_ && !createdBefore) return;
   // Only the very file this object made, under the name that made it (a
   // link there, opened as itself, has an identity of its own).
+  WidePath wide;
+  if (!toWide(name, wide)) return;
   const HANDLE named =
-      CreateFileA(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      CreateFileW(wide.text(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (named == INVALID_HANDLE_VALUE) return;
   FileIdentity now;
   FILE_DISPOSITION_INFO remove{TRUE};
