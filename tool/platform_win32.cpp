@@ -41,9 +41,7 @@ bool handleIdentity(HANDLE file, FileIdentity* identity) {
   return true;
 }
 
-// The longest path Windows can hold, in UTF-16 units; and the longest that
-// GetTempPathW() and GetTempFileNameW() take.
-constexpr DWORD kMaxPath = 32768;
+// The longest path that GetTempPathW() and GetTempFileNameW() take.
 constexpr DWORD kMaxPathShort = MAX_PATH + 1;
 
 // A path in UTF-16, as the W calls take it: in place when it is short (a
@@ -180,10 +178,51 @@ FILE* streamOf(HANDLE file, int flags, const char* mode, Reason& why) {
   return stream;
 }
 
+// The current directory as a path: ".\\", since a path's last name loses
+// its trailing dots and spaces ("out." is "out").
+constexpr wchar_t kCurrentDirectory[] = L".\\";
+
 // A handle that tells what the directory or file `path` is, and nothing more.
 HANDLE openToLookAt(const wchar_t* path) {
   return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Sets `path` to a path that leads to the directory `held` now, its links,
+// junctions and substituted drives resolved: through its drive letter or
+// share, else through its volume. A plain path ("C:\games\out",
+// "\\server\share\out") where that names the same place, and the form
+// Windows takes as written ("\\?\C:\games\out.") where it would not (a name
+// that ends in a dot or a space). False with the reason for GetLastError().
+bool finalPath(HANDLE held, WidePath& path) {
+  // A volume with no drive letter has a GUID path; a network file system
+  // may not tell the normalized one.
+  static const DWORD kForms[] = {FILE_NAME_NORMALIZED | VOLUME_NAME_DOS,
+                                 FILE_NAME_NORMALIZED | VOLUME_NAME_GUID,
+                                 FILE_NAME_OPENED | VOLUME_NAME_DOS};
+  bool found = false;
+  for (DWORD form : kForms) {
+    found = path.fill([&](wchar_t* buffer, DWORD size) {
+      return GetFinalPathNameByHandleW(held, buffer, size, form);
+    });
+    if (found) break;
+  }
+  if (!found) return false;
+  WidePath plain, resolved;
+  const wchar_t* const text = path.text();
+  if (path.startsWith(L"\\\\?\\UNC\\")) {
+    if (!plain.join(L"\\\\", text + 8)) return true;
+  } else if (path.startsWith(L"\\\\?\\") && text[4] != L'\0' && text[5] == L':') {
+    if (!plain.join(text + 4)) return true;
+  } else {
+    return true;  // a volume's GUID path is taken only as written
+  }
+  if (resolved.fill([&](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(plain.text(), size, buffer, nullptr);
+      }) &&
+      wcscmp(resolved.text(), plain.text()) == 0)
+    path.join(plain.text());
+  return true;
 }
 
 // The first console event, plus 1 (0: none). The handler runs on a thread
@@ -380,9 +419,8 @@ StartDirectory::~StartDirectory() {
 }
 
 bool StartDirectory::hold() {
-  const HANDLE directory =
-      CreateFileW(L".", 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  // Sharing all, so that the directory can still be renamed or moved.
+  const HANDLE directory = openToLookAt(kCurrentDirectory);
   if (directory == INVALID_HANDLE_VALUE) return reason_.take();
   handle_ = reinterpret_cast<intptr_t>(directory);
   return true;
@@ -395,19 +433,18 @@ bool StartDirectory::enter(const char* name) {
 }
 
 bool StartDirectory::returnTo() {
-  // By the path the held directory has now, then checked to be that directory.
-  static wchar_t path[kMaxPath];
-  const DWORD length = GetFinalPathNameByHandleW(handleOf(handle_), path, kMaxPath, 0);
-  if (length == 0 || length >= kMaxPath) return reason_.take();
-  if (SetCurrentDirectoryW(path) == 0) return reason_.take();
-  FileIdentity held, now;
-  const HANDLE current =
-      CreateFileW(L".", 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  // There is no changing to a handle: to the path the held directory has
+  // now, then checked to be that directory, since the path may lead
+  // elsewhere by the time it is taken (a link changed in between).
+  const HANDLE held = handleOf(handle_);
+  WidePath path;
+  if (!finalPath(held, path) || SetCurrentDirectoryW(path.text()) == 0) return reason_.take();
+  FileIdentity start, now;
+  const HANDLE current = openToLookAt(kCurrentDirectory);
   const bool same = current != INVALID_HANDLE_VALUE && handleIdentity(current, &now) &&
-                    handleIdentity(handleOf(handle_), &held) && sameFile(now, held);
+                    handleIdentity(held, &start) && sameFile(now, start);
   if (current != INVALID_HANDLE_VALUE) CloseHandle(current);
-  return same || reason_.say("the start directory has moved");
+  return same || reason_.say("the start directory's path leads to another directory");
 }
 
 ItemFile::~ItemFile() {
