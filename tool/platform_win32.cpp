@@ -318,8 +318,11 @@ bool writeConsole(FILE* stream, const char* text, size_t length) {
     size_t piece = 0;
     while (piece < length && piece < 1024 && text[piece] != '\n') ++piece;
     const bool lineEnd = piece < length && text[piece] == '\n';
-    // Not inside a UTF-8 character: back to its first byte.
-    while (!lineEnd && piece < length && piece > 0 && (text[piece] & 0xC0) == 0x80) --piece;
+    // Not inside a UTF-8 character: back to its first byte (unless the
+    // piece is nothing else, which is no UTF-8).
+    size_t whole = piece;
+    while (!lineEnd && whole < length && whole > 0 && (text[whole] & 0xC0) == 0x80) --whole;
+    if (whole > 0) piece = whole;
     wchar_t wide[1026];
     int count = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(piece), wide, 1024);
     if (lineEnd) {
