@@ -182,7 +182,12 @@ void Reporter::printError(const char* format, ...) {
 }
 
 void Reporter::printUsage(const char* program) {
-  fprintf(err_, "Usage: %s [d88file]\n       -d : not make sub directory\n", program);
+  // In pieces, so that the program's name reaches a console as UTF-16 too.
+  static const char kUsage[] = "Usage: ",
+                    kOptions[] = " [d88file]\n       -d : not make sub directory\n";
+  write(err_, errDisplay_, kUsage, sizeof kUsage - 1);
+  write(err_, errDisplay_, program, strlen(program));
+  write(err_, errDisplay_, kOptions, sizeof kOptions - 1);
   fflush(err_);
   failed_ = true;
 }
