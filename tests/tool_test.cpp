@@ -80,32 +80,6 @@ TEST(Tool, CommandLine) {
          "warning: disk 000 is cut short: the image ends inside it\n", {});
 }
 
-// Names in any script reach the file system as they are: on Windows not
-// through the local code page, which lacks most and swaps some for look-alikes.
-TEST(Tool, FileNamesInAnyScript) {
-  if (!kWindows) GTEST_SKIP() << "POSIX hands names to the file system as they are";
-  const Disk b = diskB("B");
-  // Runs the program on `name`, a copy of the image, beside `decoy` (not an
-  // image), what a mangled name would open: the named file must be the one read.
-  const auto on = [&](const std::string& name, const std::string& decoy) {
-    Tree inputs;
-    const Outcome o = runOn(build({b}), {name}, Mode::kProcess, [&](const fs::path& dir) {
-      std::error_code noLongPaths;
-      fs::create_directories((dir / fs::u8path(name)).parent_path(), noLongPaths);
-      if (noLongPaths) GTEST_SKIP() << "the host does not allow long paths";
-      fs::copy_file(dir.parent_path() / "image.d88", dir / fs::u8path(name));
-      std::ofstream(dir / fs::u8path(decoy)) << "not an image";
-      inputs = readTree(dir);
-    });
-    if (!testing::Test::IsSkipped()) expect(o, 0, kCutting, kDiskB, itemsB(b) + inputs);
-  };
-  on("フォルダ Ω/ディスク 1.d88", "ディスク 1.d88");  // outside the code page, in a directory too
-  on("Győr.d88", "Gyor.d88");                         // a best-fit twin beside it
-  std::string deep;  // over 260 characters, where the host allows it
-  for (int i = 0; i < 12; ++i) deep += "ディレクトリ名の長いフォルダ/";
-  on(deep + "ディスク.d88", "ディスク.d88");
-}
-
 TEST(Tool, DiskA) {
   const std::vector<Entry> entries = {
       {0x23, 0x600},   // 000: the listing's worked example

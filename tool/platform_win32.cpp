@@ -4,9 +4,10 @@
 #include <windows.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "tool/platform.h"
 
@@ -41,10 +42,189 @@ bool handleIdentity(HANDLE file, FileIdentity* identity) {
   return true;
 }
 
-// The longest path Windows can hold, in UTF-16 units; and the longest that
-// GetTempPathW() and GetTempFileNameW() take.
-constexpr DWORD kMaxPath = 32768;
+// The longest path that GetTempPathW() and GetTempFileNameW() take.
 constexpr DWORD kMaxPathShort = MAX_PATH + 1;
+
+// A path in UTF-16, as the W calls take it: in place when it is short (a
+// name the run writes), allocated when it is longer (a full path, up to the
+// 32,767 units Windows allows).
+class WidePath {
+ public:
+  WidePath() = default;
+  ~WidePath() {
+    if (text_ != inPlace_) free(text_);
+  }
+  WidePath(const WidePath&) = delete;
+  WidePath& operator=(const WidePath&) = delete;
+
+  // Makes room for `units` UTF-16 units, the final 0 among them; what the
+  // path held is lost. False, with the reason for GetLastError(), when there
+  // is no memory.
+  bool reserve(size_t units) {
+    if (units <= size_) return true;
+    wchar_t* more = static_cast<wchar_t*>(malloc(units * sizeof(wchar_t)));
+    if (more == nullptr) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return false;
+    }
+    if (text_ != inPlace_) free(text_);
+    text_ = more;
+    size_ = units;
+    return true;
+  }
+  // Sets the path to `a` followed by `b` (neither of them this path's own text).
+  bool join(const wchar_t* a, const wchar_t* b = L"") {
+    const size_t first = wcslen(a), second = wcslen(b);
+    if (!reserve(first + second + 1)) return false;
+    wmemcpy(text_, a, first);
+    wmemcpy(text_ + first, b, second + 1);
+    return true;
+  }
+  // Sets the path to what `call(buffer, size)` writes: a call that returns
+  // the units it wrote, or the size it needs when `size` is too small, or 0
+  // when it fails (GetFullPathNameW, GetFinalPathNameByHandleW).
+  template <typename Call>
+  bool fill(Call call) {
+    for (int tries = 0; tries < 3; ++tries) {  // a path that keeps growing gives up
+      const DWORD length = call(text_, static_cast<DWORD>(size_));
+      if (length == 0) return false;
+      if (length < size_) return true;
+      if (!reserve(length + 1)) return false;
+    }
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  bool startsWith(const wchar_t* prefix) const {
+    return wcsncmp(text_, prefix, wcslen(prefix)) == 0;
+  }
+  wchar_t* text() { return text_; }
+
+ private:
+  wchar_t inPlace_[64];
+  wchar_t* text_ = inPlace_;
+  size_t size_ = sizeof inPlace_ / sizeof inPlace_[0];
+};
+
+// Sets `path` to the UTF-8 `text` in UTF-16; false with the reason for
+// GetLastError() when it is no UTF-8.
+bool toWide(const char* text, WidePath& path) {
+  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+  return units > 0 && path.reserve(static_cast<size_t>(units)) &&
+         MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, path.text(), units) > 0;
+}
+
+// Sets `full` to the full path of the UTF-8 `path` in the form Windows takes
+// as it is written, "\\?\C:\dir\name" or "\\?\UNC\server\share\dir\name",
+// so that a last component that also names a device ("nul.d88", "aux.d88",
+// "com1.d88" up to Windows 10; "nul" on any) names the file. Everything else
+// is resolved as Windows resolves any path: "/" as "\", "." and "..", the
+// current directory of the drive for "C:name", trailing dots and spaces. A
+// path already in that form, or in the device namespace ("\\.\pipe\name"),
+// stays one. False with the reason for GetLastError().
+bool fullPath(const char* path, WidePath& full) {
+  WidePath given, resolved;
+  if (!toWide(path, given)) return false;
+  if (given.startsWith(L"\\\\?\\")) return full.join(given.text());
+  wchar_t* const text = given.text();
+  for (wchar_t* c = text; *c != L'\0'; ++c) {
+    if (*c == L'/') *c = L'\\';
+  }
+  if (!resolved.fill([&](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(text, size, buffer, nullptr);
+      }))
+    return false;
+  if (resolved.startsWith(L"\\\\.\\") && !given.startsWith(L"\\\\.\\")) {
+    // The name was taken for a device ("\\.\nul"): the directory's full
+    // path, then the name.
+    wchar_t* const separator = wcsrchr(text, L'\\');
+    wchar_t* const name = separator != nullptr                  ? separator + 1
+                          : text[0] != L'\0' && text[1] == L':' ? text + 2
+                                                                : text;
+    const wchar_t first = *name;
+    *name = L'\0';
+    const wchar_t* const directory = text[0] != L'\0' ? text : L".";
+    if (!resolved.fill([&](wchar_t* buffer, DWORD size) {
+          return GetFullPathNameW(directory, size, buffer, nullptr);
+        }))
+      return false;
+    *name = first;
+    size_t end = wcslen(name);
+    while (end > 0 && (name[end - 1] == L'.' || name[end - 1] == L' ')) --end;
+    name[end] = L'\0';
+    WidePath directoryPath;
+    const bool separated = resolved.text()[wcslen(resolved.text()) - 1] == L'\\';
+    if (!directoryPath.join(resolved.text(), separated ? L"" : L"\\") ||
+        !resolved.join(directoryPath.text(), name))
+      return false;
+  }
+  if (resolved.startsWith(L"\\\\?\\") || resolved.startsWith(L"\\\\.\\"))
+    return full.join(resolved.text());
+  if (resolved.startsWith(L"\\\\")) return full.join(L"\\\\?\\UNC\\", resolved.text() + 2);
+  return full.join(L"\\\\?\\", resolved.text());
+}
+
+// The stream for `file`, which it owns from then on, opened with `flags` and
+// `mode` in binary. Null with the reason otherwise, the handle closed.
+FILE* streamOf(HANDLE file, int flags, const char* mode, Reason& why) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), flags | _O_BINARY);
+  FILE* stream = fd >= 0 ? _fdopen(fd, mode) : nullptr;
+  if (stream == nullptr) {
+    why.takeErrno(errno);
+    if (fd >= 0) {
+      _close(fd);
+    } else {
+      CloseHandle(file);
+    }
+  }
+  return stream;
+}
+
+// The current directory as a path: ".\\", since a path's last name loses
+// its trailing dots and spaces ("out." is "out").
+constexpr wchar_t kCurrentDirectory[] = L".\\";
+
+// A handle that tells what the directory or file `path` is, and nothing more.
+HANDLE openToLookAt(const wchar_t* path) {
+  return CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// Sets `path` to a path that leads to the directory `held` now, its links,
+// junctions and substituted drives resolved: through its drive letter or
+// share, else through its volume. A plain path ("C:\games\out",
+// "\\server\share\out") where that names the same place, and the form
+// Windows takes as written ("\\?\C:\games\out.") where it would not (a name
+// that ends in a dot or a space). False with the reason for GetLastError().
+bool finalPath(HANDLE held, WidePath& path) {
+  // A volume with no drive letter has a GUID path; a network file system
+  // may not tell the normalized one.
+  static const DWORD kForms[] = {FILE_NAME_NORMALIZED | VOLUME_NAME_DOS,
+                                 FILE_NAME_NORMALIZED | VOLUME_NAME_GUID,
+                                 FILE_NAME_OPENED | VOLUME_NAME_DOS};
+  bool found = false;
+  for (DWORD form : kForms) {
+    found = path.fill([&](wchar_t* buffer, DWORD size) {
+      return GetFinalPathNameByHandleW(held, buffer, size, form);
+    });
+    if (found) break;
+  }
+  if (!found) return false;
+  WidePath plain, resolved;
+  const wchar_t* const text = path.text();
+  if (path.startsWith(L"\\\\?\\UNC\\")) {
+    if (!plain.join(L"\\\\", text + 8)) return true;
+  } else if (path.startsWith(L"\\\\?\\") && text[4] != L'\0' && text[5] == L':') {
+    if (!plain.join(text + 4)) return true;
+  } else {
+    return true;  // a volume's GUID path is taken only as written
+  }
+  if (resolved.fill([&](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(plain.text(), size, buffer, nullptr);
+      }) &&
+      wcscmp(resolved.text(), plain.text()) == 0)
+    path.join(plain.text());
+  return true;
+}
 
 // The first console event, plus 1 (0: none). The handler runs on a thread
 // of its own; the run looks at it between items.
@@ -139,8 +319,11 @@ bool writeConsole(FILE* stream, const char* text, size_t length) {
     size_t piece = 0;
     while (piece < length && piece < 1024 && text[piece] != '\n') ++piece;
     const bool lineEnd = piece < length && text[piece] == '\n';
-    // Not inside a UTF-8 character: back to its first byte.
-    while (!lineEnd && piece < length && piece > 0 && (text[piece] & 0xC0) == 0x80) --piece;
+    // Not inside a UTF-8 character: back to its first byte (unless the
+    // piece is nothing else, which is no UTF-8).
+    size_t whole = piece;
+    while (!lineEnd && whole < length && whole > 0 && (text[whole] & 0xC0) == 0x80) --whole;
+    if (whole > 0) piece = whole;
     wchar_t wide[1026];
     int count = MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(piece), wide, 1024);
     if (lineEnd) {
@@ -158,9 +341,9 @@ bool writeConsole(FILE* stream, const char* text, size_t length) {
 }
 
 bool pathIdentity(const char* path, FileIdentity* identity) {
-  // No access asked for: the handle only answers what file it is.
-  const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  WidePath full;
+  if (!fullPath(path, full)) return false;
+  const HANDLE file = openToLookAt(full.text());
   if (file == INVALID_HANDLE_VALUE) return false;
   const bool ok = handleIdentity(file, identity);
   CloseHandle(file);
@@ -173,9 +356,34 @@ bool streamIdentity(FILE* stream, FileIdentity* identity) {
 }
 
 FILE* openImageFile(const char* path, Reason& why) {
-  FILE* stream = fopen(path, "rb");
-  if (stream == nullptr) why.takeErrno(errno);
-  return stream;
+  WidePath full;
+  if (!fullPath(path, full)) {
+    why.take();
+    return nullptr;
+  }
+  const HANDLE file = CreateFileW(full.text(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    // A directory refuses to be opened so, and is told as what it is.
+    const DWORD error = GetLastError(), attributes = GetFileAttributesW(full.text());
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      why.takeErrno(EISDIR);
+    } else {
+      SetLastError(error);
+      why.take();
+    }
+    return nullptr;
+  }
+  // A console, a serial line or the null device is no image; a read of
+  // some of them waits for ever.
+  const DWORD type = GetFileType(file);
+  if (type != FILE_TYPE_DISK && type != FILE_TYPE_PIPE) {
+    CloseHandle(file);
+    why.say("not a file or a pipe");
+    return nullptr;
+  }
+  return streamOf(file, _O_RDONLY, "rb", why);
 }
 
 FILE* openTemporaryFile(const char** directory, Reason& why) {
@@ -201,22 +409,13 @@ FILE* openTemporaryFile(const char** directory, Reason& why) {
     DeleteFileW(name);
     return nullptr;
   }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
-  FILE* stream = fd >= 0 ? _fdopen(fd, "w+b") : nullptr;
-  if (stream == nullptr) {
-    why.takeErrno(errno);
-    if (fd >= 0) {
-      _close(fd);
-    } else {
-      CloseHandle(file);
-    }
-  }
-  return stream;
+  return streamOf(file, 0, "w+b", why);
 }
 
 bool makeDirectory(const char* name, Reason& why) {
-  return CreateDirectoryA(name, nullptr) != 0 || GetLastError() == ERROR_ALREADY_EXISTS ||
-         why.take();
+  WidePath wide;
+  return (toWide(name, wide) && CreateDirectoryW(wide.text(), nullptr) != 0) ||
+         GetLastError() == ERROR_ALREADY_EXISTS || why.take();
 }
 
 StartDirectory::~StartDirectory() {
@@ -224,32 +423,32 @@ StartDirectory::~StartDirectory() {
 }
 
 bool StartDirectory::hold() {
-  const HANDLE directory =
-      CreateFileW(L".", 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  // Sharing all, so that the directory can still be renamed or moved.
+  const HANDLE directory = openToLookAt(kCurrentDirectory);
   if (directory == INVALID_HANDLE_VALUE) return reason_.take();
   handle_ = reinterpret_cast<intptr_t>(directory);
   return true;
 }
 
 bool StartDirectory::enter(const char* name) {
-  return (handle_ != -1 || hold()) && (SetCurrentDirectoryA(name) != 0 || reason_.take());
+  WidePath wide;
+  return (handle_ != -1 || hold()) &&
+         ((toWide(name, wide) && SetCurrentDirectoryW(wide.text()) != 0) || reason_.take());
 }
 
 bool StartDirectory::returnTo() {
-  // By the path the held directory has now, then checked to be that directory.
-  static wchar_t path[kMaxPath];
-  const DWORD length = GetFinalPathNameByHandleW(handleOf(handle_), path, kMaxPath, 0);
-  if (length == 0 || length >= kMaxPath) return reason_.take();
-  if (SetCurrentDirectoryW(path) == 0) return reason_.take();
-  FileIdentity held, now;
-  const HANDLE current =
-      CreateFileW(L".", 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  // There is no changing to a handle: to the path the held directory has
+  // now, then checked to be that directory, since the path may lead
+  // elsewhere by the time it is taken (a link changed in between).
+  const HANDLE held = handleOf(handle_);
+  WidePath path;
+  if (!finalPath(held, path) || SetCurrentDirectoryW(path.text()) == 0) return reason_.take();
+  FileIdentity start, now;
+  const HANDLE current = openToLookAt(kCurrentDirectory);
   const bool same = current != INVALID_HANDLE_VALUE && handleIdentity(current, &now) &&
-                    handleIdentity(handleOf(handle_), &held) && sameFile(now, held);
+                    handleIdentity(held, &start) && sameFile(now, start);
   if (current != INVALID_HANDLE_VALUE) CloseHandle(current);
-  return same || reason_.say("the start directory has moved");
+  return same || reason_.say("the start directory's path leads to another directory");
 }
 
 ItemFile::~ItemFile() {
@@ -257,9 +456,11 @@ ItemFile::~ItemFile() {
 }
 
 bool ItemFile::open(const char* name) {
-  const HANDLE file =
-      CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  WidePath wide;
+  if (!toWide(name, wide)) return reason_.take();
+  const HANDLE file = CreateFileW(wide.text(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return reason_.take();
   created_ = GetLastError() != ERROR_ALREADY_EXISTS;
   handle_ = reinterpret_cast<intptr_t>(file);
@@ -296,9 +497,11 @@ void ItemFile::discard(const char* name, bool made) {
   if (!made) return;
   // Only the very file this object made, under the name that made it (a
   // link there, opened as itself, has an identity of its own).
+  WidePath wide;
+  if (!toWide(name, wide)) return;
   const HANDLE named =
-      CreateFileA(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      CreateFileW(wide.text(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (named == INVALID_HANDLE_VALUE) return;
   FileIdentity now;
   FILE_DISPOSITION_INFO remove{TRUE};
