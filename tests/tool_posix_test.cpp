@@ -133,6 +133,9 @@ TEST(ToolPosix, WriteFailures) {
          left);
   EXPECT_TRUE(writeFailures.empty() && duringWrite.at < 0);
 
+  // Standard error cannot be written: a notice or warning lost fails the run.
+  expect(runOn(build({kA}), {"@"}, Mode::kProcess, nullptr, "2>/dev/full"), 1, kListing, "",
+         itemsA(kA, kEntries));
   // The listing's reader has gone ("| head -1"): every item is still written.
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
@@ -180,6 +183,14 @@ TEST(ToolPosix, InterruptedBetweenItems) {
            itemsA(kA, {kEntries[0], kEntries[1]}));
   }
   duringWrite = {};
+  // Waiting for a FIFO's writer, or for any pipe, ends too.
+  const Setting later("D88_TEST_WRAPPER",
+                      "sh -c '(sleep 0.5; kill -TERM $$) & exec \"$0\" \"$@\"'");
+  const Outcome o = runOn({}, {"fifo"}, Mode::kProcess,
+                          [](const fs::path& dir) { mkfifo((dir / "fifo").c_str(), 0666); });
+  EXPECT_EQ(o.status, 143);
+  // (The shell may add a line of its own.)
+  EXPECT_EQ(o.err.rfind("error: interrupted by SIGTERM: no item was written\n", 0), 0u) << o.err;
 }
 
 // A terminal gets the Shift_JIS notices and names in its own encoding, with
@@ -223,6 +234,10 @@ TEST(ToolPosix, Terminals) {
   expect(runOn(image), 0, out, err, dirs);
   // Nothing recognised, or a packed image: the summary says so.
   const Setting terminal("D88_TEST_WRAPPER", onTerminal("C.UTF-8"));
+  // A path as the user gave it, but for what would act on the terminal.
+  EXPECT_EQ(runOn({}, {"nope\x1b[2J\a.d88"}, Mode::kProcess).out,
+            "ファイルをオープンできません.\r\nerror: cannot open nope?[2J?.d88: No such file or "
+            "directory\r\n");
   EXPECT_EQ(runOn(build({kPlain}), {"@"}, Mode::kProcess).out,
             "summary: 1 disk read, none of them a Disk A or a Disk B: nothing to write\r\n");
   const std::string packed = runOn(Bytes{0x1F, 0x8B, 8, 0}, {"@"}, Mode::kProcess).out;

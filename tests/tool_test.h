@@ -71,13 +71,13 @@ const std::string kCutting =
     "cutting ... MUS03\ncutting ... MUS04\ncutting ... MUS05\n";
 
 // Console text as the host writes it: every "\n" is "\r\n" on Windows.
-std::string console(const std::string& text) {
+inline std::string console(const std::string& text) {
   std::string s;
   for (char c : text) s += c == '\n' && kWindows ? "\r\n" : std::string(1, c);
   return s;
 }
 
-Bytes readFile(const fs::path& path) {
+inline Bytes readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), {});
 }
@@ -85,7 +85,7 @@ Bytes readFile(const fs::path& path) {
 // Everything below `root`: files with their bytes, directories with a
 // trailing '/', links as "name -> target" (not followed), other files (a
 // FIFO) with a trailing '|'.
-Tree readTree(const fs::path& root) {
+inline Tree readTree(const fs::path& root) {
   Tree tree;
   for (auto& e : fs::recursive_directory_iterator(root)) {
     const std::string name = e.path().lexically_relative(root).generic_string();
@@ -119,10 +119,10 @@ struct Outcome {
 // `redirect` names the file standard output goes to. Checks what must
 // hold for every run: the image is unchanged, and nothing appeared outside
 // the run's directory.
-Outcome runOn(const Bytes& image, std::vector<std::string> args = {"@"},
-              Mode mode = Mode::kInProcess,
-              const std::function<void(const fs::path&)>& prepare = nullptr,
-              const std::string& redirect = "") {
+inline Outcome runOn(const Bytes& image, std::vector<std::string> args = {"@"},
+                     Mode mode = Mode::kInProcess,
+                     const std::function<void(const fs::path&)>& prepare = nullptr,
+                     const std::string& redirect = "") {
   const fs::path parent =
       fs::temp_directory_path() / ("d88test-" + std::to_string(std::random_device()()));
   fs::create_directories(parent / "run");
@@ -192,7 +192,7 @@ Outcome runOn(const Bytes& image, std::vector<std::string> args = {"@"},
 
 // Error lines on Windows up to the system's reason, which each Windows words
 // and translates its own way: "error: cannot create D000/000: ".
-std::string upToReason(const std::string& text) {
+inline std::string upToReason(const std::string& text) {
   return kWindows ? std::regex_replace(text, std::regex("(error: [^:\r\n]*: )[^\r\n]*"), "$1")
                   : text;
 }
@@ -204,8 +204,8 @@ std::string upToReason(const std::string& text) {
     SCOPED_TRACE("expect");     \
     expectOutcome(__VA_ARGS__); \
   } while (false)
-void expectOutcome(const Outcome& o, int status, const std::string& out, const std::string& err,
-                   const Tree& tree) {
+inline void expectOutcome(const Outcome& o, int status, const std::string& out,
+                          const std::string& err, const Tree& tree) {
   EXPECT_EQ(o.status, status);
   EXPECT_EQ(o.out, console(out));
   EXPECT_EQ(upToReason(o.err), upToReason(console(err)));
@@ -213,14 +213,15 @@ void expectOutcome(const Outcome& o, int status, const std::string& out, const s
 }
 
 // The union of two trees; where both hold a name, the left one's file.
-Tree operator+(Tree a, Tree b) {
+inline Tree operator+(Tree a, Tree b) {
   a.merge(b);
   return a;
 }
 
 // The files of a Disk A with `entries`, its items in `dir` ("D000/", or ""
 // with -d). An item whose run reads nothing leaves no file.
-Tree itemsA(const Disk& a, const std::vector<Entry>& entries, const std::string& dir = "D000/") {
+inline Tree itemsA(const Disk& a, const std::vector<Entry>& entries,
+                   const std::string& dir = "D000/") {
   Tree tree;
   if (!dir.empty()) tree[dir] = {};
   for (size_t j = 0; j < entries.size(); ++j) {
@@ -229,7 +230,7 @@ Tree itemsA(const Disk& a, const std::vector<Entry>& entries, const std::string&
   }
   return tree;
 }
-Tree itemsB(const Disk& b) {
+inline Tree itemsB(const Disk& b) {
   Tree tree{{"DRIVER", run(b, 0, 2, 16, 1536)}};
   for (int k = 0; k < 6; ++k) tree["MUS0" + std::to_string(k)] = run(b, 30 + k, 1, 16, 4096);
   if (tree["MUS01"].empty()) tree.erase("MUS01");
@@ -257,7 +258,8 @@ class Setting {
 
 // Runs `runIt` with "/dev/fd/N", the read end of a pipe that a thread feeds
 // `image` into, as "zcat game.d88.gz |" would.
-Outcome throughPipe(const Bytes& image, const std::function<Outcome(const std::string&)>& runIt) {
+inline Outcome throughPipe(const Bytes& image,
+                           const std::function<Outcome(const std::string&)>& runIt) {
   int fds[2];
   EXPECT_EQ(pipe(fds), 0);
   fcntl(fds[1], F_SETFD, FD_CLOEXEC);  // the program must see the end of it

@@ -77,6 +77,9 @@ size_t decodeShiftJis(const char* text, size_t length, char32_t* out, size_t siz
 // Writes code point `c` into `out` (room for 16 bytes) as the locale's
 // encoding (kOther) has it; returns the bytes, 0 when it has none.
 size_t encodeInLocale(char32_t c, char* out);
+// Decodes the character at `text` (`length` bytes) as the locale's encoding
+// (kOther) has it into `*c`; returns its bytes, 0 when they are none.
+size_t decodeInLocale(const char* text, size_t length, char32_t* c);
 
 // Writes the UTF-8 `text` to the Windows console `stream` shows on, as UTF-16
 // (any console code page shows it), each "\n" as a line end. False where

@@ -38,8 +38,10 @@ void catchInterruption(int signal) {
   if (sigaction(signal, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) return;
   action.sa_handler = onInterruption;
   sigemptyset(&action.sa_mask);
-  // Calls resume: a read of the image is never cut short by a signal.
-  action.sa_flags = SA_RESTART;
+  // Calls are not resumed: a run that waits on a pipe or a FIFO (the image,
+  // standard output) ends when interrupted. A read or write of a file on a
+  // disk is never cut short by a signal.
+  action.sa_flags = 0;
   sigaction(signal, &action, nullptr);
 }
 
@@ -177,6 +179,14 @@ size_t encodeInLocale(char32_t c, char* out) {
   mbstate_t state{};
   const size_t n = wcrtomb(out, static_cast<wchar_t>(c), &state);
   return n == static_cast<size_t>(-1) ? 0 : n;
+}
+
+size_t decodeInLocale(const char* text, size_t length, char32_t* c) {
+  mbstate_t state{};
+  wchar_t wide = 0;
+  const size_t n = mbrtowc(&wide, text, length, &state);
+  *c = static_cast<char32_t>(wide);
+  return n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2) ? 0 : n;
 }
 
 bool writeConsole(FILE* stream, const char* text, size_t length) {

@@ -311,6 +311,10 @@ size_t encodeInLocale(char32_t, char*) {
   return 0;
 }
 
+size_t decodeInLocale(const char*, size_t, char32_t*) {
+  return 0;
+}
+
 bool writeConsole(FILE* stream, const char* text, size_t length) {
   fflush(stream);
   const HANDLE console = handleOf(stream);

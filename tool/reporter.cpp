@@ -45,32 +45,72 @@ size_t encodeUtf8(char32_t c, char* out) {
   return static_cast<size_t>(bytes);
 }
 
+// Decodes the character at `text` (`length` bytes left) as `encoding` has
+// it into `*c`, U+FFFD for a byte that starts none; returns its bytes.
+size_t decodeCharacter(Encoding encoding, const char* text, size_t length, char32_t* c) {
+  const auto byte = [text](size_t i) { return static_cast<unsigned char>(text[i]); };
+  *c = 0xFFFD;
+  if (byte(0) < 0x80) {
+    *c = byte(0);
+    return 1;
+  }
+  if (encoding == Encoding::kOther) {
+    const size_t n = decodeInLocale(text, length, c);
+    return n > 0 ? n : 1;
+  }
+  if (encoding == Encoding::kAscii) return 1;
+  // UTF-8: the shortest form of a code point that is no surrogate.
+  const size_t n = byte(0) >= 0xF0 ? 4 : byte(0) >= 0xE0 ? 3 : byte(0) >= 0xC0 ? 2 : 0;
+  if (n == 0 || n > length) return 1;
+  char32_t value = byte(0) & (0x7F >> n);
+  for (size_t i = 1; i < n; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 1;
+    value = value << 6 | (byte(i) & 0x3F);
+  }
+  static const char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (value < kLeast[n] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 1;
+  *c = value;
+  return n;
+}
+
+// Writes `c` into `out` (room for 16 bytes) as a terminal of `encoding`
+// shows it: '?' for a character that would act on it or that it has no way
+// to show (then `*lost` is set, unless the character acts). Returns the bytes.
+size_t encodeShown(Encoding encoding, char32_t c, char* out, bool* lost) {
+  size_t n = 0;
+  if (c == '\n' || !acts(c)) {
+    if (encoding == Encoding::kUtf8 || c < 0x80) {
+      n = encodeUtf8(c, out);
+    } else if (encoding == Encoding::kOther) {
+      n = encodeInLocale(c, out);
+    }
+    if (n == 0) *lost = true;
+  }
+  if (n == 0) out[n++] = '?';
+  return n;
+}
+
+// The encoding `display` is written in; a console takes UTF-8 on its way to UTF-16.
+Encoding encodingOf(Display display) {
+  return display == Display::kConsole ? Encoding::kUtf8 : terminalEncoding();
+}
+
 // The longest Shift_JIS text shown: a notice (30 bytes) or a disk name (16).
 constexpr size_t kLongestText = 32;
-// A character in any encoding takes at most 16 bytes (MB_LEN_MAX).
 constexpr size_t kShownSize = kLongestText * 16;
 
-// `text` (Shift_JIS) as `display` shows it, into `shown`; returns its length.
-size_t showShiftJis(const char* text, Display display, char (&shown)[kShownSize]) {
+// `text` (Shift_JIS) as `display` shows it, into `shown`, terminated;
+// false when a character of it could not be shown.
+bool showShiftJis(const char* text, Display display, char (&shown)[kShownSize]) {
   char32_t characters[kLongestText];
   const size_t count = decodeShiftJis(text, strlen(text), characters, kLongestText);
-  // A console takes UTF-8 on its way to UTF-16.
-  const Encoding encoding = display == Display::kConsole ? Encoding::kUtf8 : terminalEncoding();
+  const Encoding encoding = encodingOf(display);
   size_t length = 0;
-  for (size_t i = 0; i < count; ++i) {
-    const char32_t c = characters[i];
-    size_t n = 0;
-    if (c == '\n' || !acts(c)) {
-      if (encoding == Encoding::kUtf8 || c < 0x80) {
-        n = encodeUtf8(c, shown + length);
-      } else if (encoding == Encoding::kOther) {
-        n = encodeInLocale(c, shown + length);
-      }
-    }
-    if (n == 0) shown[length++] = '?';
-    length += n;
-  }
-  return length;
+  bool lost = false;
+  for (size_t i = 0; i < count; ++i)
+    length += encodeShown(encoding, characters[i], shown + length, &lost);
+  shown[length] = '\0';
+  return !lost;
 }
 
 // A line formatted as printf() does: on the stack when it is short, as any
@@ -110,8 +150,24 @@ Reporter::Reporter(FILE* out, FILE* err)
     : out_(out), err_(err), outDisplay_(displayOf(out)), errDisplay_(displayOf(err)) {}
 
 bool Reporter::write(FILE* stream, Display display, const char* text, size_t length) {
-  if (display == Display::kConsole) return writeConsole(stream, text, length);
-  return fwrite(text, 1, length, stream) == length;
+  if (display == Display::kBytes) return fwrite(text, 1, length, stream) == length;
+  // A terminal: text as its encoding has it (a path as the user gave it),
+  // in pieces, each character shown or '?'.
+  const Encoding encoding = encodingOf(display);
+  char piece[256 + 16];
+  size_t used = 0;
+  bool written = true, lost = false;
+  for (size_t at = 0; at < length;) {
+    char32_t c;
+    at += decodeCharacter(encoding, text + at, length - at, &c);
+    used += encodeShown(encoding, c, piece + used, &lost);
+    if (used < 256 && at < length) continue;
+    written = (display == Display::kConsole ? writeConsole(stream, piece, used)
+                                            : fwrite(piece, 1, used, stream) == used) &&
+              written;
+    used = 0;
+  }
+  return written;
 }
 
 void Reporter::flushOutput() {
@@ -130,7 +186,7 @@ void Reporter::printListing(const char* format, ...) {
 void Reporter::printDiskName(const char* name, const char* directory) {
   char shown[kShownSize];
   if (outDisplay_ != Display::kBytes) {
-    shown[showShiftJis(name, outDisplay_, shown)] = '\0';
+    showShiftJis(name, outDisplay_, shown);
     name = shown;
   }
   printListing("\n[%s] -> %s\n", name, directory);
@@ -151,25 +207,26 @@ void Reporter::printHelp(const char* program, bool version) {
       program);
 }
 
-void Reporter::printLine(const char* prefix, const char* format, va_list arguments) {
+void Reporter::writeError(const char* text, size_t length) {
   flushOutput();
+  // A warning lost is a shortfall not told: the run fails.
+  if (!write(err_, errDisplay_, text, length)) failed_ = true;
+  if (fflush(err_) != 0) failed_ = true;  // where standard error is buffered (msvcrt's)
+}
+
+void Reporter::printLine(const char* prefix, const char* format, va_list arguments) {
   const Line line(prefix, format, arguments);
-  write(err_, errDisplay_, line.text(), line.length());
-  fflush(err_);  // where standard error is buffered (msvcrt's, redirected)
+  writeError(line.text(), line.length());
 }
 
 void Reporter::printNotice(Notice notice) {
   const NoticeText& text = kNotices[static_cast<int>(notice)];
-  flushOutput();
-  if (errDisplay_ == Display::kBytes) {
-    fputs(text.shiftJis, err_);
-  } else if (errDisplay_ == Display::kTerminal && terminalEncoding() == Encoding::kAscii) {
-    fputs(text.english, err_);
-  } else {
-    char shown[kShownSize];
-    write(err_, errDisplay_, shown, showShiftJis(text.shiftJis, errDisplay_, shown));
-  }
-  fflush(err_);
+  const char* shown = text.shiftJis;
+  char converted[kShownSize];
+  // A terminal that cannot show the Japanese gets the English.
+  if (errDisplay_ != Display::kBytes)
+    shown = showShiftJis(text.shiftJis, errDisplay_, converted) ? converted : text.english;
+  writeError(shown, strlen(shown));
 }
 
 void Reporter::printWarning(const char* format, ...) {
@@ -201,7 +258,7 @@ void Reporter::printErrorOnOutput(const char* text) {
 
 void Reporter::printSummary(const Tally& tally, const char* image) {
   if (errDisplay_ == Display::kBytes) return;
-  if (tally.packedAs != nullptr) {
+  if (tally.packedAs != nullptr && tally.diskA + tally.diskB == 0) {
     // How each kind is unpacked on the way in.
     static const char* const kUnpack[][2] = {{"gzip", "zcat"},
                                              {"bzip2", "bzcat"},
@@ -211,10 +268,23 @@ void Reporter::printSummary(const Tally& tally, const char* image) {
     const char* command = "zcat";
     for (const auto& kind : kUnpack)
       if (strcmp(kind[0], tally.packedAs) == 0) command = kind[1];
+    // The name quoted for a shell: inside '...', each ' as '\''.
+    const size_t length = strlen(image);
+    char* quoted = static_cast<char*>(malloc(4 * length + 1));
+    if (quoted == nullptr) return;
+    size_t n = 0;
+    for (size_t i = 0; i < length; ++i) {
+      if (image[i] == '\'')
+        n += static_cast<size_t>(snprintf(quoted + n, 5, "'\\''"));
+      else
+        quoted[n++] = image[i];
+    }
+    quoted[n] = '\0';
     printPrefixed("summary: ",
                   "%s is a %s file, not a D88 image: unpack it on the way in, as in\n"
-                  "  %s %s | d88extract /dev/stdin\n",
-                  image, tally.packedAs, command, image);
+                  "  %s '%s' | d88extract /dev/stdin\n",
+                  image, tally.packedAs, command, quoted);
+    free(quoted);
   } else if (tally.disks == 0) {
     printPrefixed("summary: ", "no disk in %s: it is empty, or no D88 image\n", image);
   } else if (tally.diskA + tally.diskB == 0) {
@@ -242,6 +312,8 @@ void Reporter::printPrefixed(const char* prefix, const char* format, ...) {
 bool Reporter::finishOutput() {
   flushOutput();
   if (ferror(out_) && outError_ == 0) outError_ = EIO;
-  if (outError_ != 0) printError("cannot write standard output: %s\n", strerror(outError_));
+  // A write cut short by an interruption is told as that.
+  if (outError_ != 0 && !(outError_ == EINTR && pendingInterruption() != 0))
+    printError("cannot write standard output: %s\n", strerror(outError_));
   return failed_;
 }

@@ -81,6 +81,8 @@ class Reporter {
  private:
   // Writes `length` bytes of `text` to `stream` as `display` shows text.
   bool write(FILE* stream, Display display, const char* text, size_t length);
+  // Standard error: `text`, after what standard output holds so far.
+  void writeError(const char* text, size_t length);
   void printLine(const char* prefix, const char* format, va_list arguments);
   void printPrefixed(const char* prefix, const char* format, ...) D88_PRINTF(3, 4);
   void flushOutput();

@@ -104,9 +104,11 @@ bool copyPipe(Reporter& reporter, const char* path, FILE** stream) {
   while (copied && got == want && total < kMost && pendingInterruption() == 0) {
     want = static_cast<size_t>(std::min<int64_t>(kSectorBufferSize, kMost - total));
     got = fread(sectorBuffer, 1, want, *stream);
-    // A short read is the end of the pipe, unless the stream says otherwise.
+    // A short read is the end of the pipe, unless the stream says otherwise
+    // (or an interruption, which the run tells).
     if (got < want && !feof(*stream)) {
-      reporter.printError("cannot read %s: %s\n", path, strerror(errno != 0 ? errno : EIO));
+      if (pendingInterruption() == 0)
+        reporter.printError("cannot read %s: %s\n", path, strerror(errno != 0 ? errno : EIO));
       fclose(copy);
       return false;
     }
@@ -155,6 +157,11 @@ const char* packedKind(FILE* stream) {
 bool readImage(D88Image& image, Reporter& reporter, ItemWriter& items, const char* path,
                OpenedImage& opened, Tally* tally) {
   FILE* stream = opened.stream;
+  // Interrupted while waiting for a FIFO's writer: the run tells it.
+  if (pendingInterruption() != 0) {
+    if (stream != nullptr) fclose(stream);
+    return false;
+  }
   if (stream != nullptr && fseek(stream, 0, SEEK_SET) != 0) {
     if (!copyPipe(reporter, path, &stream)) {
       fclose(stream);
@@ -218,19 +225,22 @@ void tellTableEnd(const D88Image& image, Reporter& reporter) {
 // Tells how the run ended and returns its exit status.
 int endRun(const D88Image& image, Reporter& reporter, const ItemWriter& items, const char* path,
            bool whole, Tally* tally) {
+  if (whole && image.readError() == 0 && pendingInterruption() == 0) tellTableEnd(image, reporter);
+  // What was extracted before a read error stays; the rest of the image is
+  // not trusted. A read cut short by an interruption is told as that.
+  const int readError = image.readError();
+  if (readError != 0 && !(readError == EINTR && pendingInterruption() != 0))
+    reporter.printError("cannot read %s: %s\n", path, strerror(readError));
+  // Standard output goes first: a wait for its reader may be interrupted too.
+  const bool failed = reporter.finishOutput();
   const int interruption = pendingInterruption();
-  if (whole && image.readError() == 0 && interruption == 0) tellTableEnd(image, reporter);
-  // What was extracted before a read error stays; the rest of the image is not trusted.
-  if (image.readError() != 0)
-    reporter.printError("cannot read %s: %s\n", path, strerror(image.readError()));
   if (interruption != 0) {
     const char* last = items.lastWritten();
     reporter.printError("interrupted by %s: %s%s\n", interruptionName(interruption),
                         last[0] != '\0' ? "the last item written is " : "no item was written",
                         last);
+    return interruptedStatus(interruption);
   }
-  const bool failed = reporter.finishOutput();
-  if (interruption != 0) return interruptedStatus(interruption);
   tally->itemsWritten = items.itemsWritten();
   reporter.printSummary(*tally, path);
   return failed ? 1 : 0;
@@ -285,8 +295,7 @@ int runProgram(int argc, const char* const* argv) {
   // run() closes its file on every path.
   D88Image image;
   const int status = run(image, argc, argv, stdout, stderr);
-  const int interruption = pendingInterruption();
-  if (interruption != 0 && status == interruptedStatus(interruption))
-    endByInterruption(interruption);
+  // Even one that came as the run ended: a loop in a shell stops on it.
+  if (pendingInterruption() != 0) endByInterruption(pendingInterruption());
   return status;
 }

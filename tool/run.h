@@ -16,8 +16,8 @@ int run(D88Image& image, int argc, const char* const* argv, FILE* out, FILE* err
 
 // The program: makes the process safe to run (prepareProcess()), runs the
 // tool on `argv` with standard output and error, and returns its exit
-// status; a run ended by an interruption ends the process as the
-// interruption would have.
+// status; after an interruption it ends the process as the interruption
+// would have.
 int runProgram(int argc, const char* const* argv);
 
 #endif  // TOOL_RUN_H_
