@@ -170,10 +170,11 @@ class ItemFile {
 
   // Opens `name` in the current directory for writing, creating it (or the
   // file a dangling link names) when there is none, without truncating it
-  // and without waiting. What `name` leads to is refused before it is
-  // opened, and again on the open file, when it is no regular file: a
-  // device is never opened (opening a serial line resets many boards), and
-  // a FIFO with no reader is not waited for. False with the reason
+  // and without waiting. What `name` leads to is refused when it is no
+  // regular file, looked at before it is opened for writing (on Linux
+  // through a handle that only looks, so that no device is ever opened,
+  // even one swapped in; opening a serial line resets many boards) and again
+  // on the open file; a FIFO is not waited for. False with the reason
   // otherwise; notRegular() tells when that reason is that `name` is no
   // regular file.
   bool open(const char* name);

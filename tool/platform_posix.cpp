@@ -49,11 +49,43 @@ void catchInterruption(int signal) {
 // blocking; no terminal becomes the controlling one.
 constexpr int kItemFlags = O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
+// Opens the existing file `path` for writing, as the file it was when
+// looked at, so that a device swapped in between is never opened (opening a
+// serial line resets many boards). -1 with errno, ENXIO when it is neither
+// a regular file nor a directory (which the open refuses, with its reason).
+int openExisting(const char* path) {
+  struct stat status;
+#ifdef O_PATH
+  const int seen = ::open(path, O_PATH | O_CLOEXEC);
+  if (seen < 0) return -1;
+  int fd = -1;
+  if (fstat(seen, &status) == 0) {
+    char self[32];
+    snprintf(self, sizeof self, "/proc/self/fd/%d", seen);
+    if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
+      errno = ENXIO;
+    } else if ((fd = ::open(self, kItemFlags)) < 0 && errno == ENOENT) {
+      fd = ::open(path, kItemFlags);  // no /proc: by its name again
+    }
+  }
+  const int error = errno;
+  ::close(seen);
+  errno = error;
+  return fd;
+#else
+  if (stat(path, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
+    errno = ENXIO;
+    return -1;
+  }
+  return ::open(path, kItemFlags);
+#endif
+}
+
 // Opens `name` for writing, without truncating it: first as a new file
 // (which never follows a link), so that it is known whether the run made it
 // (`*created`); then as the existing one; where that is a link that leads
 // nowhere yet, the file it names is made, as a new file. The descriptor, or
-// -1 with errno.
+// -1 with errno (ENXIO: no regular file).
 int openItem(const char* name, bool* created) {
   char path[PATH_MAX];
   snprintf(path, sizeof path, "%s", name);
@@ -62,7 +94,7 @@ int openItem(const char* name, bool* created) {
     fd = ::open(path, kItemFlags | O_CREAT | O_EXCL, 0666);
     *created = fd >= 0;
     if (fd >= 0 || errno != EEXIST) break;
-    fd = ::open(path, kItemFlags);
+    fd = openExisting(path);
     char target[PATH_MAX];
     const ssize_t length =
         fd < 0 && errno == ENOENT ? readlink(path, target, sizeof target - 1) : -1;
@@ -282,11 +314,6 @@ ItemFile::~ItemFile() {
 
 bool ItemFile::open(const char* name) {
   struct stat status;
-  // A directory is refused by the open, with its reason.
-  if (stat(name, &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
-    notRegular_ = true;
-    return false;
-  }
   const int fd = openItem(name, &created_);
   notRegular_ = fd < 0 && errno == ENXIO;
   if (fd < 0) return reason_.take();
