@@ -72,6 +72,8 @@ DiskAResult extractDiskA(const StepTools& tools, StartDirectory& start, int disk
   bool recognised;
   if (!readDirectory(tools, disk, &recognised)) return DiskAResult::kEndRun;
   if (!recognised) return DiskAResult::kNotDiskA;
+  // No subdirectory is made for items an interruption keeps from it.
+  if (pendingInterruption() != 0) return DiskAResult::kExtracted;
   if (!makeSubdirectories) {
     extractEntries(tools, ItemPlace{disk, ""}, true);
     return DiskAResult::kExtracted;
