@@ -1,9 +1,11 @@
 #include "diskimage/d88_image.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "diskimage/little_endian.h"
+#include "diskimage/sector_header.h"
 
 namespace {
 
@@ -87,15 +89,19 @@ int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer,
   // No header holds an ID byte outside 0..255.
   if (track < 0 || track >= kMaxTracks || trackStart_[track] < 0 || ((c | h | r | n) & ~0xFF))
     return 0;
-  if (!indexed_ && !(indexed_ = index_.build(trackStart_, file_))) return 0;
+  if (!indexed_ && !(indexed_ = index_.build(trackStart_, file_))) {
+    // No memory for the index: no lookup can be answered from here on.
+    file_.fail(ENOMEM);
+    return 0;
+  }
   const uint32_t id = static_cast<uint32_t>(c | h << 8 | r << 16) | static_cast<uint32_t>(n) << 24;
   const int64_t position = index_.find(track, id);
   const uint8_t* header = position >= 0 ? file_.header(position) : nullptr;
   // A header that no longer holds the ID (the file changed since the index
   // was built) is no answer: never another sector's data.
-  if (header == nullptr || ImageFile::sectorId(header) != id) return 0;
-  const int size = ImageFile::dataSize(header);
-  return file_.readAt(position + ImageFile::kHeaderSize, buffer, size < maxLen ? size : maxLen);
+  if (header == nullptr || sectorId(header) != id) return 0;
+  const int size = dataSize(header);
+  return file_.readAt(position + kSectorHeaderSize, buffer, size < maxLen ? size : maxLen);
 }
 
 int D88Image::readSectorIds(int track, uint8_t* out, int maxLen) {
@@ -107,8 +113,8 @@ int D88Image::readSectorIds(int track, uint8_t* out, int maxLen) {
     const uint8_t* h = file_.header(position);
     if (h == nullptr) break;
     memcpy(out + written, h, 4);
-    position += ImageFile::kHeaderSize + ImageFile::dataSize(h);
-    if (i + 1 == ImageFile::sectorCount(h)) return written + 4;
+    position += kSectorHeaderSize + dataSize(h);
+    if (i + 1 == sectorCount(h)) return written + 4;
   }
   return written;
 }

@@ -27,18 +27,14 @@
 // position is computed in 64 bits and a position outside that range counts as
 // "not found".
 //
-// Every lookup asks the selected disk's track index (see track_index.h),
-// built at the first lookup after selectDisk() that needs it: a disk reads
-// the headers its tracks reach once, however many lookups it serves, and a
-// lookup then costs at most 8 binary searches and the read of its sector. The
-// index is kept for a later disk whose 164 track starts are the same file
-// positions, which would read the same headers (a disk found again in the
-// disk table). Its memory is allocated as a build needs it and freed when the
-// file is closed; a build that cannot get it ends in a read error (ENOMEM).
-// Reads go through the window of an ImageFile (see image_file.h), which
-// selectDisk() forgets, so the disk's header is read afresh. The answers are
-// those of the file as the index read it; a file changed since gives fewer,
-// never another sector's data.
+// A lookup answers as a walk of its track from the first header would, from
+// the selected disk's track index (track_index.h), built at the disk's first
+// lookup and kept for a later disk whose tracks start at the same positions
+// (a disk found again). A build that cannot get its memory is a read error,
+// ENOMEM. The answers are those of the file as the index read it: a file
+// changed since gives fewer, never another sector's data. The file is read
+// through the window of an ImageFile (image_file.h), which selectDisk()
+// forgets, so that the disk's header is read afresh.
 #ifndef DISKIMAGE_D88_IMAGE_H_
 #define DISKIMAGE_D88_IMAGE_H_
 

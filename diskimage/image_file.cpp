@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "diskimage/sector_header.h"
+
 bool ImageFile::open(FILE* stream) {
   if (stream_ != nullptr) fclose(stream_);
   stream_ = stream;
@@ -51,5 +53,7 @@ int ImageFile::readAt(int64_t position, uint8_t* buffer, int length) {
 const uint8_t* ImageFile::header(int64_t position) {
   ++headersRead_;
   credit_ = std::min(credit_ + kCreditPerHeader, kWindowSize);
-  return load(position, kHeaderSize) == kHeaderSize ? window_ + (position - windowStart_) : nullptr;
+  return load(position, kSectorHeaderSize) == kSectorHeaderSize
+             ? window_ + (position - windowStart_)
+             : nullptr;
 }

@@ -22,20 +22,12 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "diskimage/little_endian.h"
-
 class ImageFile {
  public:
   static constexpr int kWindowSize = 64 * 1024;  // any sector's data (16-bit size) fits
-  static constexpr int kHeaderSize = 16;
   static constexpr int kCreditPerHeader = 4 * 1024;
   // Offsets are signed 32-bit numbers: a position beyond is never read.
   static bool validOffset(int64_t position) { return position >= 0 && position <= INT32_MAX; }
-  // Fields of a sector header (see d88_image.h): the ID (C, H, R, N as a
-  // little-endian 32-bit number), the sector count and the data size.
-  static uint32_t sectorId(const uint8_t* h) { return static_cast<uint32_t>(le32(h)); }
-  static int sectorCount(const uint8_t* h) { return le16(h + 4); }
-  static int dataSize(const uint8_t* h) { return le16(h + 14); }
 
   ImageFile() = default;
   ~ImageFile() { open(nullptr); }
