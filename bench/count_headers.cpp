@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "diskimage/d88_image.h"
+#include "testing/reader_work.h"
 #include "tool/run.h"
 
 int main(int argc, char** argv) {
@@ -16,7 +17,8 @@ int main(int argc, char** argv) {
   D88Image image;
   const char* args[] = {"d88extract", argv[1]};
   const int status = run(image, 2, args, sink, sink);
-  printf("%lld %lld\n", static_cast<long long>(image.file().headersRead()),
-         static_cast<long long>(image.file().bytesCopied()));
+  const ImageFile& file = d88test::ReaderWork::of(image);
+  printf("%lld %lld\n", static_cast<long long>(file.headersRead()),
+         static_cast<long long>(file.bytesCopied()));
   return status;
 }

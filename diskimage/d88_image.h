@@ -44,6 +44,10 @@
 #include "diskimage/image_file.h"
 #include "diskimage/track_index.h"
 
+namespace d88test {
+struct ReaderWork;
+}
+
 class D88Image {
  public:
   static constexpr int kMaxDisks = 64;
@@ -122,10 +126,9 @@ class D88Image {
   // positive 32-bit length reads nothing. `buffer` must hold `length` bytes.
   int readSectors(int track, int c, int h, int r, int n, uint8_t* buffer, int length);
 
-  // The file the reader reads, with its counts of the work done.
-  const ImageFile& file() const { return file_; }
-
  private:
+  friend struct d88test::ReaderWork;  // the work counters, for tests and benchmarks
+
   void clearSelection();
 
   ImageFile file_;
