@@ -96,7 +96,8 @@ int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer,
   }
   const uint32_t id = static_cast<uint32_t>(c | h << 8 | r << 16) | static_cast<uint32_t>(n) << 24;
   const int64_t position = index_.find(track, id);
-  const uint8_t* header = position >= 0 ? file_.header(position) : nullptr;
+  const uint8_t* header =
+      position >= 0 ? file_.header(position, trackStart_[track], maxLen) : nullptr;
   // A header that no longer holds the ID (the file changed since the index
   // was built) is no answer: never another sector's data.
   if (header == nullptr || sectorId(header) != id) return 0;
@@ -121,6 +122,8 @@ int D88Image::readSectorIds(int track, uint8_t* out, int maxLen) {
 
 int D88Image::readSectors(int track, int c, int h, int r, int n, uint8_t* buffer, int length) {
   if (n < 0 || n > kMaxSizeCode) return 0;
+  // The run's sectors lie near one another: a miss may load as much.
+  if (length > 0) file_.expect(length);
   int total = 0, chunk = 128 << n;
   while (total < length) {
     if (chunk > length - total) chunk = length - total;

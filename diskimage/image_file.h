@@ -1,21 +1,31 @@
 // Reads of an image file through a window of its bytes, for the reader and
 // its track index.
 //
-// The window holds up to 64 KiB of the file read at once, so that a walk over
-// a track's headers costs no system call while it stays inside. A read outside
-// the window loads it afresh from the position read, and how much it loads is
-// paid for with credit: every sector header read earns 4 KiB (the credit holds
-// at most 64 KiB, and starts full), and a load takes max(the bytes the read
-// needs, the credit), spending all the credit. A walk through ordinary tracks
-// earns far more than it spends, so it loads whole windows; reads that jump
-// from place to place load about 4 KiB each, not 64 KiB. So
+// The window holds up to 64 KiB of the file, read at once with one seek and
+// one read, so that reads inside it cost no system call. A read outside the
+// window loads it afresh, and how much it loads is paid for with credit:
+// every sector header read earns 4 KiB (the credit holds at most 64 KiB, and
+// starts full), and a load takes max(the bytes the read needs, the credit),
+// spending all the credit. So
 //
 //   bytes copied <= 64 KiB + 4 KiB x headers read + bytes asked,
 //
 // where the bytes asked are those of the reads that missed the window (16
-// for a sector header). A pass in file order (an index build) loads each
-// byte once, but for the few at a window's end that a header read again
-// needs, so it also copies little more than the file's size.
+// for a sector header). A walk through ordinary tracks earns far more than
+// it spends and loads whole windows; reads that jump from place to place
+// load about 4 KiB each, not 64 KiB.
+//
+// A lookup loads its sector header and the data it reads in one load. The
+// load starts at the position read, or, given the start of the header's
+// track, at that start when what the lookup needs fits in the load from
+// there. A track's sectors are then in the window whatever order it records
+// them in (interleaved, reversed, shuffled, behind headers that match
+// nothing), and so are the tracks after it: reading a disk's sectors in any
+// order loads each window about once, as reading them in file order does.
+// Where a load starts does not change its size, so the bound above holds
+// either way. A run of sectors (D88Image::readSectors) earns its length in
+// credit as it starts (expect()), as the bytes it asks for lie near one
+// another; those bytes count among the bytes asked.
 #ifndef DISKIMAGE_IMAGE_FILE_H_
 #define DISKIMAGE_IMAGE_FILE_H_
 
@@ -57,31 +67,45 @@ class ImageFile {
   // invalid position or after a read error.
   int readAt(int64_t position, uint8_t* buffer, int length);
   // The 16 bytes of the sector header at `position`, counted and paid for
-  // (see above); valid until the next read; null when they cannot be read in full.
-  const uint8_t* header(int64_t position);
+  // (see above); valid until the next read; null when they cannot be read in
+  // full. A load also takes the `dataAfter` bytes the caller reads after the
+  // header, and may start at `trackStart`, the first header of its track
+  // when not negative (see above).
+  const uint8_t* header(int64_t position, int64_t trackStart = -1, int dataAfter = 0);
+  // Earns `bytes` of credit (see above): what the caller is about to read
+  // in reads near one another, such as a run of sectors.
+  void expect(int bytes) {
+    credit_ = bytes < kWindowSize - credit_ ? credit_ + bytes : kWindowSize;
+  }
   // Forgets the window, so that what the file holds now is read.
   void dropWindow() {
     windowLength_ = 0;
     windowAtEnd_ = false;
   }
 
-  // Since the object was made: sector headers read, and bytes loaded from the
-  // file into the window.
+  // Since the object was made: sector headers read, windows loaded (a seek
+  // and a read each), and bytes loaded from the file into the window.
   int64_t headersRead() const { return headersRead_; }
+  int64_t windowsLoaded() const { return windowsLoaded_; }
   int64_t bytesCopied() const { return bytesCopied_; }
 
  private:
   // Makes the window hold the `length` bytes at `position`, or what the file
-  // holds of them; returns how many it holds (0 when none can be read).
-  int load(int64_t position, int length);
+  // holds of them, loading from `from` (at most `position`) where the bytes
+  // the credit pays for reach past them; returns how many it holds (0 when
+  // none can be read).
+  int load(int64_t position, int length, int64_t from);
+
   FILE* stream_ = nullptr;
   int64_t size_ = -1;
   int readError_ = 0;
   int64_t windowStart_ = 0;   // file offset of window_[0]
   int32_t windowLength_ = 0;  // valid bytes in window_
   bool windowAtEnd_ = false;  // the window ends at the end of the file
+  int64_t streamAt_ = -1;     // the stream's position; -1 when not known
   int32_t credit_ = kWindowSize;
   int64_t headersRead_ = 0;
+  int64_t windowsLoaded_ = 0;
   int64_t bytesCopied_ = 0;
   uint8_t window_[kWindowSize];  // read only where it was filled
 };
