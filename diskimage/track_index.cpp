@@ -72,7 +72,7 @@ void TrackIndex::clear() {
 
 bool TrackIndex::grow() {
   // No more entries than one a header the walks read (see above).
-  const int32_t capacity = capacity_ == 0 ? 4096 : std::min(2 * capacity_, kTracks * kLongestWalk);
+  const int32_t capacity = capacity_ == 0 ? 256 : std::min(2 * capacity_, kTracks * kLongestWalk);
   if (capacity == capacity_) return false;
   // realloc moves a large block without copying it, so the entries never
   // take more than their final size at once.
