@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "diskimage/d88_image.h"
-#include "testing/plain_walk.h"
+#include "fuzz/plain_walk.h"
 #include "testing/reader_work.h"
 
 #if __has_include(<sanitizer/asan_interface.h>)

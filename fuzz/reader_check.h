@@ -1,6 +1,6 @@
 // The check the reader's fuzzer runs on every input, and the reader's tests
 // on images made to try the track index: the reader's answers against the
-// plain walk over the same bytes (testing/plain_walk.h), and its work against
+// plain walk over the same bytes (plain_walk.h), and its work against
 // its bounds.
 #ifndef FUZZ_READER_CHECK_H_
 #define FUZZ_READER_CHECK_H_

@@ -1,12 +1,12 @@
 // The reader's answers as the format defines them, over an image's bytes in
 // memory: every lookup walks its track from the first header, and a run is
 // lookups of one sector after another. The oracle the reader is checked
-// against (fuzz/reader_check.h). What a walk from a position reads does not
+// against (reader_check.h). What a walk from a position reads does not
 // depend on the ID, so each track's walk is made once, as its disk is
 // selected, and kept (else a long track would make this side as slow as a
 // reader that walks).
-#ifndef TESTING_PLAIN_WALK_H_
-#define TESTING_PLAIN_WALK_H_
+#ifndef FUZZ_PLAIN_WALK_H_
+#define FUZZ_PLAIN_WALK_H_
 
 #include <algorithm>
 #include <cstdint>
@@ -131,4 +131,4 @@ class PlainWalk {
 
 }  // namespace d88test
 
-#endif  // TESTING_PLAIN_WALK_H_
+#endif  // FUZZ_PLAIN_WALK_H_
