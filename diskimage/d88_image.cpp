@@ -63,10 +63,14 @@ void D88Image::clearSelection() {
 
 bool D88Image::selectDisk(int index) {
   if (file_.stream() == nullptr) return false;
+  // The same header again, as a disk size of 0 makes the table find it: from
+  // the window as it was read for the disk selected last.
+  const bool again = currentDisk_ >= 0 && index >= 0 && index < diskCount_ &&
+                     diskStart_[index] == diskStart_[currentDisk_];
   clearSelection();
   if (index < 0 || index >= diskCount_) return false;
-  // Read the header afresh, as the file may have changed.
-  file_.dropWindow();
+  // Any other header afresh, as the file may have changed.
+  if (!again) file_.dropWindow();
   uint8_t header[kDiskHeaderSize];
   if (file_.readAt(diskStart_[index], header, kDiskHeaderSize) < kDiskHeaderSize) return false;
 

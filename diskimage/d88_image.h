@@ -34,7 +34,8 @@
 // ENOMEM. The answers are those of the file as the index read it: a file
 // changed since gives fewer, never another sector's data. The file is read
 // through the window of an ImageFile (image_file.h), which selectDisk()
-// forgets, so that the disk's header is read afresh.
+// forgets, so that the disk's header is read afresh, but where it selects the
+// header it selected last (a disk the table finds again).
 #ifndef DISKIMAGE_D88_IMAGE_H_
 #define DISKIMAGE_D88_IMAGE_H_
 
