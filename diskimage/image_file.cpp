@@ -33,14 +33,21 @@ int ImageFile::load(int64_t position, int length, int64_t from) {
     const int size = std::max(length, credit_);
     credit_ = 0;
     const int64_t start = from >= 0 && position - from <= size - length ? from : position;
-    // No seek where the last read ended, as a pass in file order reads on.
-    const bool placed = (start == streamAt_ && !feof(stream_)) ||
-                        fseek(stream_, static_cast<long>(start), SEEK_SET) == 0;
-    const size_t got = placed ? fread(window_, 1, static_cast<size_t>(size), stream_) : 0;
-    streamAt_ = placed ? start + static_cast<int64_t>(got) : -1;
+    // Nothing is read past the size the file had at open(), so that a read
+    // to its end needs no second call to find the end.
+    const size_t want =
+        static_cast<size_t>(size_ >= 0 ? std::clamp<int64_t>(size_ - start, 0, size) : size);
+    bool placed = true;
+    size_t got = 0;
+    if (want > 0) {
+      // No seek where the last read ended, as a pass in file order reads on.
+      placed = (start == streamAt_ && !feof(stream_)) ||
+               fseek(stream_, static_cast<long>(start), SEEK_SET) == 0;
+      got = placed ? fread(window_, 1, want, stream_) : 0;
+      streamAt_ = placed ? start + static_cast<int64_t>(got) : -1;
+    }
     // A short read is the end of the file, unless the stream says otherwise.
-    if (!placed || (got < static_cast<size_t>(size) && !feof(stream_)))
-      return fail(errno != 0 ? errno : EIO);
+    if (!placed || (got < want && !feof(stream_))) return fail(errno != 0 ? errno : EIO);
     windowStart_ = start;
     windowLength_ = static_cast<int32_t>(got);
     windowAtEnd_ = got < static_cast<size_t>(size);
