@@ -6,9 +6,10 @@
 //     sectors recorded in another order, behind three headers that match
 //     nothing: interleave2 (1, 4, 2, 5, 3, and likewise for sixteen),
 //     interleave3 (1, 3, 5, 2, 4), reversed, shuffled.
-//   make_bench_image OUTPUT.d88 rewrite   one Disk A of size 0, found 64
-//     times, whose 64 items read the same sectors: with -d the tool writes
-//     the same 64 files 64 times (256 MiB from 85 KB).
+//   make_bench_image OUTPUT.d88 rewrite   shape3 with no headers before the
+//     sectors: 64 Disk A whose 64 items all read the same 65 sectors, so
+//     that with -d the tool writes the same 64 files 64 times (256 MiB from
+//     113 KB).
 //   make_bench_image OUTPUT.d88 SHAPE   a hostile image (bench/shapes.h):
 //     shape1, shape2-2 to shape2-4, shape3, shape4, shape5, shape6,
 //     shape6-long, refill, sparse.
@@ -57,11 +58,7 @@ bool reorder(Disk& disk, const std::string& order) {
 // The image `what` names, a disk count (with an order) or a shape; empty
 // when it names none.
 Bytes imageOf(const char* what) {
-  if (strcmp(what, "rewrite") == 0) {
-    Disk a = diskA("REWRITE", std::vector<Entry>(64, {10, 65535}), 15);
-    a.size = 0;
-    return build({a});
-  }
+  if (strcmp(what, "rewrite") == 0) return hostileImage("shape3", {66});
   const int disks = atoi(what);
   if (disks <= 0) return hostileImage(what);
   std::vector<Entry> entries;
