@@ -1,31 +1,36 @@
 // Reads of an image file through a window of its bytes, for the reader and
 // its track index.
 //
-// The window holds up to 64 KiB of the file, read at once with one seek and
-// one read, so that reads inside it cost no system call. A read outside the
-// window loads it afresh, and how much it loads is paid for with credit:
-// every sector header read earns 4 KiB (the credit holds at most 64 KiB, and
-// starts full), and a load takes max(the bytes the read needs, the credit),
-// spending all the credit. So
+// The window holds up to 64 KiB of the file, loaded with a seek and a read (the
+// read alone where the last one ended), so that reads inside it cost no system
+// call. Nothing is read past the size the file had at open(), and a window that
+// reaches that end answers for every position past its start. How much a load
+// takes is paid for with credit: every sector header read earns 4 KiB, and a
+// run of sectors its length as it starts (expect()); the credit holds at most
+// 64 KiB and starts full. A load takes max(the bytes the read needs, the
+// credit) and spends all the credit. So
 //
-//   bytes copied <= 64 KiB + 4 KiB x headers read + bytes asked,
+//   bytes copied <= 64 KiB + 4 KiB x headers read + bytes expected
+//                   + bytes needed by the reads that missed the window,
 //
-// where the bytes asked are those of the reads that missed the window (16
-// for a sector header). A walk through ordinary tracks earns far more than
-// it spends and loads whole windows; reads that jump from place to place
-// load about 4 KiB each, not 64 KiB.
+// a lookup needing its 16-byte header and the data it reads after it. For the
+// reader that is at most 64 KiB + (4 KiB + 16) x headers read + the bytes its
+// lookups and disk headers ask for + twice the length of its runs, which
+// fuzz_reader checks. A walk through ordinary tracks earns far more than it
+// spends and loads whole windows; reads that jump from place to place load
+// about 4 KiB each, not 64 KiB.
 //
-// A lookup loads its sector header and the data it reads in one load. The
-// load starts at the position read, or, given the start of the header's
-// track, at that start when what the lookup needs fits in the load from
-// there. A track's sectors are then in the window whatever order it records
-// them in (interleaved, reversed, shuffled, behind headers that match
-// nothing), and so are the tracks after it: reading a disk's sectors in any
-// order loads each window about once, as reading them in file order does.
-// Where a load starts does not change its size, so the bound above holds
-// either way. A run of sectors (D88Image::readSectors) earns its length in
-// credit as it starts (expect()), as the bytes it asks for lie near one
-// another; those bytes count among the bytes asked.
+// A lookup loads its header and the data it reads in one load, which starts
+// at the header, or, given the start of the header's track, at that start
+// when what the lookup needs fits in the load from there. A track's sectors
+// are then in the window whatever order it records them in (interleaved,
+// reversed, shuffled, behind headers that match nothing), and so are the
+// tracks after it: reading a disk's items loads each window about once, as
+// in file order. Where a load starts does not change its size, so the bound
+// holds either way. Measured on the 64-disk benchmark image (33 MB, items of
+// 32 to 64 KiB, overlapping; doc/design.md): 2,822 windows in file order and
+// 2,949 to 3,013 in four other orders, copying 180 to 192 MB; the refill
+// image, whose every lookup jumps 64 KiB, copies 1.3 GB for its 2 MB.
 #ifndef DISKIMAGE_IMAGE_FILE_H_
 #define DISKIMAGE_IMAGE_FILE_H_
 
