@@ -1,9 +1,11 @@
 #include "diskimage/d88_image.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "diskimage/little_endian.h"
+#include "diskimage/sector_header.h"
 
 namespace {
 
@@ -34,18 +36,23 @@ bool D88Image::openStream(FILE* stream) {
   int got = 0;
   tableEnd_ = TableEnd();
   int64_t reached = 0;  // the end of the furthest disk found
+  int64_t offset = 0;
   // A negative or overflowing size walks to a place that cannot be a disk.
-  for (int64_t offset = 0; ImageFile::validOffset(offset); ++diskCount_) {
+  for (; ImageFile::validOffset(offset); ++diskCount_) {
     got = file_.readAt(offset, header, kDiskHeaderSize);
     if (got < kDiskHeaderSize || diskCount_ == kMaxDisks) break;
     diskStart_[diskCount_] = static_cast<int32_t>(offset);
     const int32_t size = le32(header + kDiskSizeOffset);
     reached = std::max(reached, offset + std::max<int64_t>(size, kDiskHeaderSize));
-    const bool back = size <= 0;
-    if (tableEnd_.disk < 0 && (back || !ImageFile::validOffset(offset + size)))
-      tableEnd_ = {diskCount_, back, offset + size, 0};
+    const Leads leads = size <= 0                                ? Leads::kBack
+                        : !ImageFile::validOffset(offset + size) ? Leads::kPastOffsets
+                                                                 : Leads::kNowhereAmiss;
+    if (tableEnd_.disk < 0 && leads != Leads::kNowhereAmiss)
+      tableEnd_ = {diskCount_, leads, offset + size, 0};
     offset += size;
   }
+  if (tableEnd_.disk < 0 && diskCount_ > 0 && file_.size() >= 0 && offset > file_.size())
+    tableEnd_ = {diskCount_ - 1, Leads::kPastEnd, offset, 0};
   // No offset reaches past 2^31 - 1: what lies beyond is never read.
   reached = std::min<int64_t>(reached, int64_t{INT32_MAX} + 1);
   tableEnd_.unread = file_.size() > reached ? file_.size() - reached : 0;
@@ -71,10 +78,14 @@ void D88Image::clearSelection() {
 
 bool D88Image::selectDisk(int index) {
   if (file_.stream() == nullptr) return false;
+  // The same header again, as a disk size of 0 makes the table find it: from
+  // the window as it was read for the disk selected last.
+  const bool again = currentDisk_ >= 0 && index >= 0 && index < diskCount_ &&
+                     diskStart_[index] == diskStart_[currentDisk_];
   clearSelection();
   if (index < 0 || index >= diskCount_) return false;
-  // Read the header afresh, as the file may have changed.
-  file_.dropWindow();
+  // Any other header afresh, as the file may have changed.
+  if (!again) file_.dropWindow();
   uint8_t header[kDiskHeaderSize];
   if (file_.readAt(diskStart_[index], header, kDiskHeaderSize) < kDiskHeaderSize) return false;
 
@@ -97,15 +108,20 @@ int D88Image::readSector(int track, int c, int h, int r, int n, uint8_t* buffer,
   // No header holds an ID byte outside 0..255.
   if (track < 0 || track >= kMaxTracks || trackStart_[track] < 0 || ((c | h | r | n) & ~0xFF))
     return 0;
-  if (!indexed_ && !(indexed_ = index_.build(trackStart_, file_))) return 0;
+  if (!indexed_ && !(indexed_ = index_.build(trackStart_, file_))) {
+    // No memory for the index: no lookup can be answered from here on.
+    file_.fail(ENOMEM);
+    return 0;
+  }
   const uint32_t id = static_cast<uint32_t>(c | h << 8 | r << 16) | static_cast<uint32_t>(n) << 24;
   const int64_t position = index_.find(track, id);
-  const uint8_t* header = position >= 0 ? file_.header(position) : nullptr;
+  const uint8_t* header =
+      position >= 0 ? file_.header(position, trackStart_[track], maxLen) : nullptr;
   // A header that no longer holds the ID (the file changed since the index
   // was built) is no answer: never another sector's data.
-  if (header == nullptr || ImageFile::sectorId(header) != id) return 0;
-  const int size = ImageFile::dataSize(header);
-  return file_.readAt(position + ImageFile::kHeaderSize, buffer, size < maxLen ? size : maxLen);
+  if (header == nullptr || sectorId(header) != id) return 0;
+  const int size = dataSize(header);
+  return file_.readAt(position + kSectorHeaderSize, buffer, size < maxLen ? size : maxLen);
 }
 
 int D88Image::readSectorIds(int track, uint8_t* out, int maxLen) {
@@ -117,14 +133,16 @@ int D88Image::readSectorIds(int track, uint8_t* out, int maxLen) {
     const uint8_t* h = file_.header(position);
     if (h == nullptr) break;
     memcpy(out + written, h, 4);
-    position += ImageFile::kHeaderSize + ImageFile::dataSize(h);
-    if (i + 1 == ImageFile::sectorCount(h)) return written + 4;
+    position += kSectorHeaderSize + dataSize(h);
+    if (i + 1 == sectorCount(h)) return written + 4;
   }
   return written;
 }
 
 int D88Image::readSectors(int track, int c, int h, int r, int n, uint8_t* buffer, int length) {
   if (n < 0 || n > kMaxSizeCode) return 0;
+  // The run's sectors lie near one another: a miss may load as much.
+  if (length > 0) file_.expect(length);
   int total = 0, chunk = 128 << n;
   while (total < length) {
     if (chunk > length - total) chunk = length - total;

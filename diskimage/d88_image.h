@@ -27,18 +27,15 @@
 // position is computed in 64 bits and a position outside that range counts as
 // "not found".
 //
-// Every lookup asks the selected disk's track index (see track_index.h),
-// built at the first lookup after selectDisk() that needs it: a disk reads
-// the headers its tracks reach once, however many lookups it serves, and a
-// lookup then costs at most 8 binary searches and the read of its sector. The
-// index is kept for a later disk whose 164 track starts are the same file
-// positions, which would read the same headers (a disk found again in the
-// disk table). Its memory is allocated as a build needs it and freed when the
-// file is closed; a build that cannot get it ends in a read error (ENOMEM).
-// Reads go through the window of an ImageFile (see image_file.h), which
-// selectDisk() forgets, so the disk's header is read afresh. The answers are
-// those of the file as the index read it; a file changed since gives fewer,
-// never another sector's data.
+// A lookup answers as a walk of its track from the first header would, from
+// the selected disk's track index (track_index.h), built at the disk's first
+// lookup and kept for a later disk whose tracks start at the same positions
+// (a disk found again). A build that cannot get its memory is a read error,
+// ENOMEM. The answers are those of the file as the index read it: a file
+// changed since gives fewer, never another sector's data. The file is read
+// through the window of an ImageFile (image_file.h), which selectDisk()
+// forgets, so that the disk's header is read afresh, but where it selects the
+// header it selected last (a disk the table finds again).
 #ifndef DISKIMAGE_D88_IMAGE_H_
 #define DISKIMAGE_D88_IMAGE_H_
 
@@ -47,6 +44,10 @@
 
 #include "diskimage/image_file.h"
 #include "diskimage/track_index.h"
+
+namespace d88test {
+struct ReaderWork;
+}
 
 class D88Image {
  public:
@@ -79,13 +80,15 @@ class D88Image {
   // the 64th disk, or part of a header after the last (a cut file).
   bool moreDisks() const { return moreDisks_; }
   bool headerCutShort() const { return headerCutShort_; }
-  // Where a damaged disk size ended the disk table: the first disk whose
-  // size leads back (0 or less: the walk finds disks again) or past what an
-  // offset can address, where it leads, and the bytes at the end of the
-  // file that no disk found reaches (0 where the file's size is not known).
+  // Where a disk's size ended the disk table before the end of the file: the
+  // first disk whose size leads back (0 or less: the walk finds disks again,
+  // or none), past what an offset can address, or past the end of the file;
+  // where it leads; and the bytes at the end of the file that no disk found
+  // reaches (0 where the file's size is not known).
+  enum class Leads { kNowhereAmiss, kBack, kPastOffsets, kPastEnd };
   struct TableEnd {
     int disk = -1;  // -1: no size did
-    bool back = false;
+    Leads leads = Leads::kNowhereAmiss;
     int64_t to = 0;
     int64_t unread = 0;
   };
@@ -137,10 +140,9 @@ class D88Image {
   // positive 32-bit length reads nothing. `buffer` must hold `length` bytes.
   int readSectors(int track, int c, int h, int r, int n, uint8_t* buffer, int length);
 
-  // The file the reader reads, with its counts of the work done.
-  const ImageFile& file() const { return file_; }
-
  private:
+  friend struct d88test::ReaderWork;  // the work counters, for tests and benchmarks
+
   void clearSelection();
 
   ImageFile file_;

@@ -28,6 +28,9 @@
 // binary searches. The entries are allocated as the build stores them, so the
 // index takes 12 bytes a stored header (at most 129 MB) and nothing before
 // its first build.
+//
+// A header's place in the index is its path and its depth along the path,
+// packed in one 32-bit number (pathDepth).
 #ifndef DISKIMAGE_TRACK_INDEX_H_
 #define DISKIMAGE_TRACK_INDEX_H_
 
@@ -51,8 +54,7 @@ class TrackIndex {
   }
 
   // Indexes the walks of the tracks from `starts`, reading their headers from
-  // `file`. False, with nothing held and `file` failed with ENOMEM (so that
-  // no read finds anything after), when the memory cannot be had.
+  // `file`. False, with nothing held, when the memory cannot be had.
   bool build(const int64_t (&starts)[kTracks], ImageFile& file);
 
   // Frees the entries: the index holds nothing.
@@ -70,13 +72,13 @@ class TrackIndex {
   static constexpr uint32_t kNone = UINT32_MAX;
 
   struct Entry {
-    uint32_t id, place;
+    uint32_t id, pathDepth;
     int32_t position;
   };
   // Entry order: by path, then ID, then depth.
   static uint64_t key(const Entry& e) {
-    return uint64_t{e.place >> kDepthBits} << 56 | uint64_t{e.id} << kDepthBits |
-           (e.place & kDepth);
+    return uint64_t{e.pathDepth >> kDepthBits} << 56 | uint64_t{e.id} << kDepthBits |
+           (e.pathDepth & kDepth);
   }
   struct Before {
     bool operator()(const Entry& a, const Entry& b) const { return key(a) < key(b); }
@@ -87,10 +89,10 @@ class TrackIndex {
 
   // Walks moving together through the build: they read the same header next.
   struct Group {
-    uint32_t place;  // of the header they read last; kNone before the first
-    int32_t steps;   // headers read since the group began
-    int32_t weight;  // tracks that came this way, those that stopped included
-    int32_t first;   // the walking track with the most headers read; -1 when none
+    uint32_t pathDepth;  // of the header they read last; kNone before the first
+    int32_t steps;       // headers read since the group began
+    int32_t weight;      // tracks that came this way, those that stopped included
+    int32_t first;       // the walking track with the most headers read; -1 when none
   };
 
   // Sorts by key from bit `shift` + 7 down: a radix sort in place,
@@ -103,7 +105,7 @@ class TrackIndex {
   int pop();
   // Moves the tracks of group `from` into group `to` (at the same position).
   void merge(int to, int from);
-  void endPath(uint32_t place, uint32_t next);
+  void endPath(uint32_t pathDepth, uint32_t next);
 
   std::unique_ptr<Entry[], Free> entries_;
   int32_t capacity_ = 0;
@@ -112,8 +114,8 @@ class TrackIndex {
   bool built_ = false;
   int64_t starts_[kTracks];  // of the build held
   // Per track: the headers its walk reads and the place of the first.
-  int32_t length_[kTracks];
-  uint32_t start_[kTracks];
+  int32_t walkLength_[kTracks];
+  uint32_t walkStart_[kTracks];
   // Per path: the depth of its last header, and the place of the header
   // walks read after it (kNone: none do).
   int32_t pathEnd_[kTracks];
@@ -122,9 +124,9 @@ class TrackIndex {
 
   // Per path, the place where the last walk entered it; and the (ID, that
   // place) pairs of recently stored headers, by hash.
-  uint32_t stretch_[kTracks];
+  uint32_t entered_[kTracks];
   struct Seen {
-    uint32_t id, stretch;
+    uint32_t id, entered;
   };
   static constexpr int kSeenBits = 12;
   Seen seen_[1 << kSeenBits];

@@ -2,13 +2,13 @@
 // when the first byte is odd, and checks that it wrote nothing outside that
 // directory, left the image as it was, came back to where it started, and
 // failed only where an image can make it fail.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -36,9 +36,13 @@ const fs::path& base() {
   return dir;
 }
 
-std::vector<uint8_t> readAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// Whether the file at `path` holds the `size` bytes at `data`, read at once.
+bool holds(const char* path, const uint8_t* data, size_t size) {
+  std::vector<uint8_t> bytes(size + 1);
+  const int fd = open(path, O_RDONLY);
+  const ssize_t got = fd >= 0 ? read(fd, bytes.data(), size + 1) : -1;
+  if (fd >= 0) close(fd);
+  return got == static_cast<ssize_t>(size) && memcmp(bytes.data(), data, size) == 0;
 }
 
 }  // namespace
@@ -46,15 +50,14 @@ std::vector<uint8_t> readAll(const fs::path& p) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // libFuzzer reads its corpus by relative paths: come back to where it runs.
   static const fs::path home = fs::current_path();
-  const fs::path image = base() / "image.d88";
-  const fs::path work = base() / "work";
-  const std::vector<uint8_t> bytes(data, data + size);
-  std::ofstream(image, std::ios::binary)
-      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  static const fs::path work = base() / "work";
+  static const std::string imagePath = (base() / "image.d88").string();
+  const int fd = open(imagePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  check(fd >= 0 && write(fd, data, size) == static_cast<ssize_t>(size) && close(fd) == 0,
+        "the image cannot be written");
   fs::create_directory(work);
   static FILE* sink = fopen("/dev/null", "w");
 
-  const std::string imagePath = image.string();
   const char* argv[] = {"d88extract", imagePath.c_str(), "-d"};
   const int argc = size > 0 && (data[0] & 1) ? 3 : 2;
   fs::current_path(work);
@@ -81,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(fs::current_path() == work, "the run did not end in the directory it started in");
   fs::current_path(home);
 
-  check(readAll(image) == bytes, "the image changed");
+  check(holds(imagePath.c_str(), data, size), "the image changed");
   int entries = 0;
   for (const auto& e : fs::directory_iterator(base())) {
     (void)e;

@@ -6,9 +6,9 @@
 #include <random>
 #include <set>
 
-#include "bench/shapes.h"
+#include "fuzz/reader_check.h"
 #include "testing/image_builder.h"
-#include "testing/plain_walk.h"
+#include "testing/reader_work.h"
 
 using namespace d88test;
 
@@ -34,12 +34,11 @@ std::string write(const Bytes& image) {
   return path;
 }
 
-// Opens `image` in `reader`, selecting disk `disk` when there is one.
-void open(D88Image& reader, const Bytes& image, int disk = 0) {
-  ASSERT_TRUE(reader.open(write(image).c_str()));
-  if (reader.diskCount() > disk) {
-    EXPECT_TRUE(reader.selectDisk(disk));
-  }
+// Opens `image` in `reader` and selects disk `disk` when there is one;
+// false when either fails.
+bool open(D88Image& reader, const Bytes& image, int disk = 0) {
+  return reader.open(write(image).c_str()) &&
+         (reader.diskCount() <= disk || reader.selectDisk(disk));
 }
 
 // The disk count of `image` and the names of its first four disks, each selected.
@@ -60,18 +59,6 @@ Disk track0(std::vector<Sector> sectors, int64_t offset = 688, std::optional<int
   return Disk{"", {{0, std::move(sectors)}}, size, {{0, offset}}};
 }
 
-// readSector of (track, c, h, r, n) = id on disk `disk` of `image`: the bytes
-// copied, once checked to be sector r's data with nothing written past them.
-int lookup(const Bytes& image, std::vector<int> id, int maxLen = 999) {
-  D88Image reader;
-  open(reader, image);
-  Bytes buffer(maxLen + 1, 0xAA);
-  const int got = reader.readSector(id[0], id[1], id[2], id[3], id[4], buffer.data(), maxLen);
-  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + got), sectorData(0, id[3], got));
-  EXPECT_EQ(buffer[got], 0xAA);
-  return got;
-}
-
 }  // namespace
 
 TEST(Reader, DiskTable) {
@@ -89,7 +76,7 @@ TEST(Reader, SelectDisk) {
   Disk second{"SIXTEEN_CHARS_XYZ", {}, 8192};  // the 17th character spills over
   second.mediaType = 0x20;
   D88Image reader;
-  open(reader, build({Disk{"first", {}, 8192}, second}), 1);
+  ASSERT_TRUE(open(reader, build({Disk{"first", {}, 8192}, second}), 1));
   EXPECT_STREQ(reader.diskName(), "SIXTEEN_CHARS_XY");
   EXPECT_EQ(reader.mediaType(), 0x20);
   EXPECT_EQ(reader.currentDisk(), 1);
@@ -108,63 +95,126 @@ TEST(Reader, SelectDisk) {
   EXPECT_EQ(reader.readSector(0, 0, 0, 1, 1, nullptr, 0), 0);
 }
 
+// readSector of sector (0, 0, 1, 1) in track index 0: the bytes copied are
+// sector 1's data, with nothing written past them. Which tracks are usable,
+// where walks stop and which of two sectors of one ID is found are tried at
+// length by Reader.TrackIndex.
 TEST(Reader, SectorLookup) {
-  const std::vector<int> r1 = {0, 0, 0, 1, 1};  // track index 0, sector (0, 0, 1, 1)
   const Bytes one = build({track0({at(1, 256)})});
-  // Which tracks are usable, where walks stop and which of two sectors of one
-  // ID is found are tried at length by Reader.TrackIndex.
-  EXPECT_EQ(lookup(one, r1), 256);
-  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 688, 688)}), r1), 256);  // offset = disk size
-  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 688, -5)}), r1), 0);     // negative disk size
-  EXPECT_EQ(lookup(build({track0({at(1, 256)}, 1e5, 2e5)}), r1), 0);    // past the end of the file
+  const struct {
+    Bytes image;
+    int maxLen, want;
+  } cases[] = {
+      {one, 999, 256},
+      {one, 1, 1},
+      {one, 0, 0},
+      {build({track0({at(1, 0)})}), 999, 0},
+      {Bytes(one.begin(), one.end() - 56), 999, 200},       // cut by the end of the file
+      {build({track0({at(1, 256)}, 688, 688)}), 999, 256},  // offset = disk size
+      {build({track0({at(1, 256)}, 688, -5)}), 999, 0},     // negative disk size
+      {build({track0({at(1, 256)}, 1e5, 2e5)}), 999, 0},    // past the end of the file
+      {build({track0({at(1, 128), {0, 0, 1, 1, Bytes(64)}})}), 999, 128},  // the first of two,
+                                                                           // its data size
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE("case " + std::to_string(i));
+    D88Image reader;
+    ASSERT_TRUE(open(reader, cases[i].image));
+    Bytes buffer(cases[i].maxLen + 1, 0xAA);
+    const int got = reader.readSector(0, 0, 0, 1, 1, buffer.data(), cases[i].maxLen);
+    EXPECT_EQ(got, cases[i].want);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + got), sectorData(0, 1, got));
+    EXPECT_EQ(buffer[got], 0xAA);
+  }
 
-  // The first of two sectors 1 wins; its data size counts, not its size code.
-  EXPECT_EQ(lookup(build({track0({at(1, 128), {0, 0, 1, 1, Bytes(64, 0x11)}})}), r1), 128);
-
-  // At most maxLen bytes, at most the data size, at most what the file holds.
-  EXPECT_EQ(lookup(one, r1, 0) + lookup(build({track0({at(1, 0)})}), r1), 0);
-  EXPECT_EQ(lookup(one, r1, 1), 1);
-  EXPECT_EQ(lookup(Bytes(one.begin(), one.end() - 56), r1), 200);
+  // A disk selected again keeps its index: a lookup reads one header.
+  D88Image reader;
+  ASSERT_TRUE(open(reader, build({Disk{"", {track(0, 5, 1)}}})));
+  uint8_t byte;
+  EXPECT_EQ(reader.readSector(0, 0, 0, 5, 1, &byte, 1), 1);
+  const int64_t headers = ReaderWork::of(reader).headersRead();
+  ASSERT_TRUE(reader.selectDisk(0));
+  EXPECT_EQ(reader.readSector(0, 0, 0, 5, 1, &byte, 1), 1);
+  EXPECT_EQ(ReaderWork::of(reader).headersRead(), headers + 1);
 }
 
 TEST(Reader, SectorIds) {
   // A count of 0 does not end a listing; a header cut short does.
   const Bytes image = build({track0({at(1, 16, 0), at(2, 0, 0), {7, 0, 3, 3, Bytes(32), 0}})});
   D88Image reader;
-  open(reader, image);
+  ASSERT_TRUE(open(reader, image));
   uint8_t ids[16] = {};
   EXPECT_EQ(reader.readSectorIds(0, ids, 16), 12);
   EXPECT_EQ(Bytes(ids, ids + 12), (Bytes{0, 0, 1, 1, 0, 0, 2, 1, 7, 0, 3, 3}));
   EXPECT_EQ(reader.readSectorIds(0, ids, 7) + reader.readSectorIds(0, ids, 8), 12);  // whole IDs
-  open(reader, Bytes(image.begin(), image.end() - 32 - 8));
+  ASSERT_TRUE(open(reader, Bytes(image.begin(), image.end() - 32 - 8)));
   EXPECT_EQ(reader.readSectorIds(0, ids, 16), 8);
-  open(reader, build({Disk{"", {track(0, 2, 1), track(1, 2, 1)}}}));  // the count ends it
-  EXPECT_EQ(reader.readSectorIds(0, ids, 16), 8);
+  ASSERT_TRUE(open(reader, build({Disk{"", {track(0, 2, 1), track(1, 2, 1)}}})));  // the count
+  EXPECT_EQ(reader.readSectorIds(0, ids, 16), 8);                                  // ends it
 }
 
+// readSectors from (track, c, h, r, n), checked against the builder's run.
 TEST(Reader, SectorRuns) {
   Disk d{"", {track(0, 17, 1), track(1, 5, 1), track(2, 5, 1), track(3, 5, 1), track(4, 5, 0)}};
   d.tracks[3].sectors.erase(d.tracks[3].sectors.begin() + 2);
   D88Image reader;
-  open(reader, build({d}));
-  int last = 16;  // the range starts as 1..16: sector 17 is never read
-  // readSectors from (track, c, h, r, n) = id, checked against the builder's run.
-  const auto runOf = [&](std::vector<int> id, int length) {
-    Bytes buffer(length + 1, 0xAA);
-    const int got = reader.readSectors(id[0], id[1], id[2], id[3], id[4], buffer.data(), length);
-    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + got), run(d, id[0], id[3], last, got));
-    EXPECT_EQ(buffer[got], 0xAA);
-    return got;
+  ASSERT_TRUE(open(reader, build({d})));
+  const struct {
+    int last;  // of the sector range 1..last, set when not 16
+    std::vector<int> id;
+    int length, want;
+  } cases[] = {
+      {16, {0, 0, 0, 1, 1}, 4352, 4352},  // the range starts as 1..16: sector 17 is never read
+      {5, {1, 0, 1, 4, 1}, 600, 600},     // from head 1 on to cylinder 1, part of a sector
+      {5, {1, 0, 1, 4, 1}, 0, 0},        {5, {2, 1, 0, 6, 1}, 600, 0},  // a missing first sector
+      {5, {3, 1, 1, 1, 1}, 1024, 512},                                  // a missing third sector
+      {5, {4, 2, 0, 1, 0}, 200, 200},  // size code 0: sectors of 128 bytes
+      {5, {1, 0, 1, 1, 24}, 600, 0},   // no such size
+      {5, {1, 0, 1, 1, -1}, 600, 0},
   };
-  EXPECT_EQ(runOf({0, 0, 0, 1, 1}, 4352), 4352);
-  last = 5;
-  reader.setSectorRange(1, last);
-  EXPECT_EQ(runOf({1, 0, 1, 4, 1}, 600), 600);  // from head 1 on to cylinder 1, part of a sector
-  EXPECT_EQ(runOf({1, 0, 1, 4, 1}, 0), 0);
-  EXPECT_EQ(runOf({2, 1, 0, 6, 1}, 600), 0);     // a missing first sector
-  EXPECT_EQ(runOf({3, 1, 1, 1, 1}, 1024), 512);  // a missing third sector
-  EXPECT_EQ(runOf({4, 2, 0, 1, 0}, 200), 200);   // size code 0: sectors of 128 bytes
-  EXPECT_EQ(runOf({1, 0, 1, 1, 24}, 600) + runOf({1, 0, 1, 1, -1}, 600), 0);  // no such size
+  for (const auto& c : cases) {
+    SCOPED_TRACE("from track " + std::to_string(c.id[0]) + " r " + std::to_string(c.id[3]));
+    if (c.last != 16) reader.setSectorRange(1, c.last);
+    Bytes buffer(c.length + 1, 0xAA);
+    const std::vector<int>& id = c.id;
+    const int got = reader.readSectors(id[0], id[1], id[2], id[3], id[4], buffer.data(), c.length);
+    EXPECT_EQ(got, c.want);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + got), run(d, id[0], id[3], c.last, got));
+    EXPECT_EQ(buffer[got], 0xAA);
+  }
+}
+
+// Whatever order the tracks record their sectors in, behind headers that
+// match nothing or not, reading a disk's items loads each window of the file
+// about once (a seek and a read each), not once a sector.
+TEST(Reader, SectorOrder) {
+  const std::vector<int> orders[] = {
+      {1, 2, 3, 4, 5}, {1, 4, 2, 5, 3}, {1, 3, 5, 2, 4}, {5, 4, 3, 2, 1}, {3, 1, 5, 4, 2}};
+  for (const std::vector<int>& order : orders) {
+    for (int fillers : {0, 3}) {
+      std::string name = std::to_string(fillers) + " fillers, order";
+      for (int r : order) name += " " + std::to_string(r);
+      SCOPED_TRACE(name);
+      Disk d = diskA("", {}, 164);
+      for (Track& t : d.tracks) {
+        std::vector<Sector> laid(fillers, Sector{0, 0, 0, 0, Bytes(16)});
+        for (int r : order) laid.push_back(t.sectors[r - 1]);
+        t.sectors = laid;
+      }
+      const Bytes image = build({d});
+      D88Image reader;
+      ASSERT_TRUE(open(reader, image));
+      reader.setSectorRange(1, 5);
+      Bytes item(5 * 5120);
+      for (int t = 0; t < 160; t += 5) {
+        ASSERT_EQ(reader.readSectors(t, t / 2, t % 2, 1, 3, item.data(), 5 * 5120), 5 * 5120);
+        ASSERT_EQ(item, run(d, t, 1, 5, 5 * 5120));
+      }
+      // One pass to build the index, one to read the items, and the disk headers.
+      const int64_t windows = int64_t(image.size()) / ImageFile::kWindowSize + 1;
+      EXPECT_LE(ReaderWork::of(reader).windowsLoaded(), 2 * windows + 4);
+    }
+  }
 }
 
 // An image to try the track index on: a record of 20-byte slots, each a
@@ -202,48 +252,18 @@ Bytes indexImage(std::mt19937& random, bool same) {
   return image;
 }
 
-// The track index answers every lookup as a plain walk does, on 300 such
-// images, with IDs each walk reads (spread over it) and one it may not, and
-// reads no header twice for it.
+// The reader passes its fuzzer's check (fuzz/reader_check.h) on 300 such
+// images: every answer as the plain walk's, its work within its bounds.
 TEST(Reader, TrackIndex) {
   std::mt19937 random(17);
   for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
     const Bytes image = indexImage(random, round % 2);
     D88Image reader;
-    open(reader, image);
-    PlainWalk plain(image.data(), image.size());
-    for (int disk : {0, 2, 1, 0}) {
-      ASSERT_TRUE(reader.selectDisk(disk));
-      plain.select(disk == 0 ? 0 : disk == 2 ? 688 : int64_t(image.size()) - 688);
-      const int64_t headers = reader.file().headersRead();
-      int lookups = 0;
-      for (int track = -1; track <= D88Image::kMaxTracks; ++track) {
-        const std::vector<PlainWalk::Header>& firsts = plain.firsts(track);
-        for (size_t k = 0, n = std::min<size_t>(firsts.size(), 4); k <= n; ++k, ++lookups) {
-          const uint32_t key = k < n ? firsts[k * firsts.size() / n].first : 1 | 1 << 24;
-          int id[4];
-          for (int j = 0; j < 4; ++j) id[j] = static_cast<int>(key >> 8 * j & 0xFF);
-          uint8_t got[9] = {}, want[9] = {};  // 4 bytes of data, a guard, and the count
-          got[8] = uint8_t(reader.readSector(track, id[0], id[1], id[2], id[3], got, 4));
-          want[8] = uint8_t(plain.sector(track, id, want, 4));
-          ASSERT_EQ(Bytes(got, got + 9), Bytes(want, want + 9))
-              << "round " << round << " disk " << disk << " track " << track;
-        }
-      }
-      // A build reads a position once, a lookup the header it finds; a disk
-      // whose tracks start where the last index's did builds nothing.
-      const int64_t build = disk == 2 && round % 2 ? 0 : int64_t(image.size()) / 16 + 164;
-      EXPECT_LE(reader.file().headersRead() - headers, build + lookups) << "round " << round;
-    }
+    ASSERT_TRUE(reader.open(write(image).c_str()));
+    Bytes bytes(1 << 14);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+    Choices choices(bytes.data(), bytes.size());
+    EXPECT_STREQ(checkReader(reader, image.data(), image.size(), choices), nullptr);
   }
-
-  // Tracks that start at headers 0 to 163 of one record of 2,000: the
-  // walks go on as one, so a build reads the record once, and a lookup
-  // reads the header it finds (five a track here).
-  D88Image reader;
-  open(reader, hostileImage("shape4", {2000, 2}));
-  uint8_t byte;
-  for (int t = 0; t < D88Image::kMaxTracks; ++t)
-    for (int r = 1; r <= 5; ++r) reader.readSector(t, t / 2, t % 2, r, 3, &byte, 1);
-  EXPECT_LE(reader.file().headersRead(), 2000 + 5 * D88Image::kMaxTracks);
 }

@@ -77,7 +77,9 @@ TEST(Tool, CommandLine) {
   expect(runOn({}, {"@"}, Mode::kProcess), 0, "", "", {});               // an empty image
   expect(runOn(build({kPlain}), {"@"}, Mode::kProcess), 0, "", "", {});  // a disk of neither kind
   expect(runOn(Bytes(3000, 'x'), {"@"}, Mode::kProcess), 0, "",          // not an image at all
-         "warning: disk 000 is cut short: the image ends inside it\n", {});
+         "warning: disk 000 is cut short: the image ends inside it\nwarning: disk 000's size leads "
+         "past the end of the image (to byte 2021161080), so the disks after it are not found\n",
+         {});
 }
 
 TEST(Tool, DiskA) {
@@ -163,18 +165,24 @@ TEST(Tool, DiskB) {
 // A disk table that ends before the image does says why, and what is left.
 TEST(Tool, DiskTableEnds) {
   const Bytes plain = build({kPlain});
-  const std::string p = std::to_string(plain.size());
-  const auto leadsBack = [&](const std::string& to) {
-    return "warning: disk 001's size leads back (to byte " + to +
-           "), so the disks after it are not found: the last " + p +
-           " bytes of the image are not read\n";
+  const std::string p = std::to_string(plain.size()),
+                    left = ": the last " + p + " bytes of the image are not read";
+  const auto leads = [](const std::string& where, const std::string& unread) {
+    return "warning: disk 001's size leads " + where + ", so the disks after it are not found" +
+           unread + "\n";
   };
   const std::pair<Bytes, std::string> cases[] = {
       {build(std::vector<Disk>(64, kPlain)) + build({diskB("B")}),
        "warning: disks after disk 063 are not read: an image holds at most 64\n"},
-      {plain + build({Disk{"zero", {}, 0}}) + plain, leadsBack(p)},  // found again, up to 64
-      {plain + build({Disk{"back", {}, -int(plain.size()) - 1}}) + plain, leadsBack("-1")},
-      {plain + build({Disk{"zero", {}, 0}}), ""},  // leads back, but nothing is left out
+      {plain + build({Disk{"zero", {}, 0}}) + plain, leads("back (to byte " + p + ")", left)},
+      {plain + build({Disk{"back", {}, -int(plain.size()) - 1}}) + plain,
+       leads("back, before the start of the image", left)},
+      {plain + build({Disk{"zero", {}, 0}}), leads("back (to byte " + p + ")", "")},
+      {plain + build({Disk{"long", {}, 1 << 21}}),  // not padded: cut short
+       "warning: disk 001 is cut short: the image ends inside it\n" +
+           leads("past the end of the image (to byte " + std::to_string(plain.size() + (1 << 21)) +
+                     ")",
+                 "")},
   };
   for (const auto& [image, err] : cases) expect(runOn(image), 0, "", err, {});
 }

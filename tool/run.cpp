@@ -211,12 +211,23 @@ void tellTableEnd(const D88Image& image, Reporter& reporter) {
   if (image.headerCutShort())
     reporter.printWarning("disk %03d is cut short: the image ends inside its header\n",
                           image.diskCount());
-  if (end.disk >= 0 && end.unread > 0)
-    reporter.printWarning(
-        "disk %03d's size leads %s (to byte %lld), so the disks after it are not found: the "
-        "last %lld bytes of the image are not read\n",
-        end.disk, end.back ? "back" : "past what an offset can address",
-        static_cast<long long>(end.to), static_cast<long long>(end.unread));
+  if (end.disk >= 0) {
+    using Leads = D88Image::Leads;
+    const char* kind = end.leads == Leads::kBack          ? "back"
+                       : end.leads == Leads::kPastOffsets ? "past what an offset can address"
+                                                          : "past the end of the image";
+    char where[96], unread[80] = "";
+    if (end.to < 0) {
+      snprintf(where, sizeof where, "%s, before the start of the image", kind);
+    } else {
+      snprintf(where, sizeof where, "%s (to byte %lld)", kind, static_cast<long long>(end.to));
+    }
+    if (end.unread > 0)
+      snprintf(unread, sizeof unread, ": the last %lld bytes of the image are not read",
+               static_cast<long long>(end.unread));
+    reporter.printWarning("disk %03d's size leads %s, so the disks after it are not found%s\n",
+                          end.disk, where, unread);
+  }
   if (end.disk < 0 && image.moreDisks())
     reporter.printWarning("disks after disk %03d are not read: an image holds at most %d\n",
                           image.diskCount() - 1, D88Image::kMaxDisks);
