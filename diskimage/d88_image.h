@@ -108,9 +108,11 @@ class D88Image {
   bool diskCutShort() const { return diskCutShort_; }
 
   // The system's error number of the first read since open() that failed for
-  // another reason than the end of the file, or ENOMEM when a track index
-  // could not get its memory; 0 while none has. From then on every read of
-  // the file finds nothing, so no answer is made of bytes that may be wrong.
+  // another reason than the end of the file, ENOMEM when a track index could
+  // not get its memory, or kShrunk when the file ended before the size it
+  // had at open(); 0 while none has. From then on every read of the file
+  // finds nothing, so no answer is made of bytes that may be wrong.
+  static constexpr int kShrunk = ImageFile::kShrunk;
   int readError() const { return file_.readError(); }
 
   // Sector numbers of a track for runs: readSectors() steps from `last` to

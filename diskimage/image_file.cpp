@@ -11,7 +11,12 @@ bool ImageFile::open(FILE* stream) {
   stream_ = stream;
   readError_ = 0;
   dropWindow();
+#ifdef _WIN32
+  // A long holds 32 bits there: a larger file's size needs the 64-bit calls.
+  size_ = stream_ != nullptr && _fseeki64(stream_, 0, SEEK_END) == 0 ? _ftelli64(stream_) : -1;
+#else
   size_ = stream_ != nullptr && fseek(stream_, 0, SEEK_END) == 0 ? ftell(stream_) : -1;
+#endif
   streamAt_ = size_;
   return stream_ != nullptr;
 }
@@ -46,8 +51,11 @@ int ImageFile::load(int64_t position, int length, int64_t from) {
       got = placed ? fread(window_, 1, want, stream_) : 0;
       streamAt_ = placed ? start + static_cast<int64_t>(got) : -1;
     }
-    // A short read is the end of the file, unless the stream says otherwise.
+    // A short read is the end of the file, unless the stream says otherwise,
+    // or the file had more when it was opened: then what it held then is
+    // lost, not read.
     if (!placed || (got < want && !feof(stream_))) return fail(errno != 0 ? errno : EIO);
+    if (got < want && size_ >= 0) return fail(kShrunk);
     windowStart_ = start;
     windowLength_ = static_cast<int32_t>(got);
     windowAtEnd_ = got < static_cast<size_t>(size);

@@ -59,9 +59,12 @@ class ImageFile {
   // not tell it.
   int64_t size() const { return size_; }
 
+  // The read error of a file that ends before the size it had at open():
+  // it became shorter while it was read.
+  static constexpr int kShrunk = -1;
   // The system's error number of the first read since open() that failed for
-  // another reason than the end of the file (or the one given to fail()); 0
-  // while none has. From then on every read finds nothing.
+  // another reason than the end of the file (or the one given to fail()),
+  // or kShrunk; 0 while none has. From then on every read finds nothing.
   int readError() const { return readError_; }
   // Keeps `error` as the read error, unless there is one, and forgets the
   // window; returns 0, the bytes a failed read gives.

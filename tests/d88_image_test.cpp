@@ -88,8 +88,9 @@ TEST(Reader, SelectDisk) {
     EXPECT_EQ(reader.mediaType(), -1);
     EXPECT_STREQ(reader.diskName(), "");
   }
-  // Closed: nothing can be selected or read, whatever was selected before.
-  EXPECT_TRUE(reader.selectDisk(0));
+  // A file that became shorter is a read error, not its end.
+  EXPECT_EQ(reader.readError(), D88Image::kShrunk);
+  // Closed: nothing can be selected or read.
   EXPECT_TRUE(reader.open(nullptr));
   EXPECT_FALSE(reader.selectDisk(0));
   EXPECT_EQ(reader.readSector(0, 0, 0, 1, 1, nullptr, 0), 0);

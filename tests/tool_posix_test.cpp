@@ -197,17 +197,17 @@ TEST(ToolPosix, InterruptedBetweenItems) {
 // what would act on it as '?', and a word at the end; redirected, both
 // streams are the image's bytes.
 TEST(ToolPosix, Terminals) {
-  // ゲーム, ｹﾞｰﾑ, and ESC with the bytes of U+202E (RLO) in UTF-8, which
-  // are no RLO in Shift_JIS.
+  // ゲーム, ｹﾞｰﾑ, and ESC, a line end and the bytes of U+202E (RLO) in
+  // UTF-8, which are no RLO in Shift_JIS.
   const char* const names[] = {"\x83\x51\x81\x5b\x83\x80", "\xb9\xde\xb0\xd1",
-                               "\x1b[2J\xe2\x80\xae"};
+                               "\x1b[2J\n\xe2\x80\xae"};
   const Bytes image = build({diskA(names[0], {}), diskA(names[1], {}), diskA(names[2], {})});
   const struct {
     std::string locale, notice, shown[3];
   } terminals[] = {
-      {"C.UTF-8", "Disk A を認識しました.", {"ゲーム", "ｹﾞｰﾑ", "?[2J窶ｮ"}},
-      {"xx_XX.UTF-8", "Disk A を認識しました.", {"ゲーム", "ｹﾞｰﾑ", "?[2J窶ｮ"}},  // not installed
-      {"C", "Disk A recognised.", {"???", "????", "?[2J??"}},
+      {"C.UTF-8", "Disk A を認識しました.", {"ゲーム", "ｹﾞｰﾑ", "?[2J?窶ｮ"}},
+      {"xx_XX.UTF-8", "Disk A を認識しました.", {"ゲーム", "ｹﾞｰﾑ", "?[2J?窶ｮ"}},  // not installed
+      {"C", "Disk A recognised.", {"???", "????", "?[2J???"}},
   };
   const Tree dirs{{"D000/", {}}, {"D001/", {}}, {"D002/", {}}};
   // Both streams on a pseudo-terminal made by script(1), which prints what it shows.

@@ -74,11 +74,12 @@ size_t decodeCharacter(Encoding encoding, const char* text, size_t length, char3
 }
 
 // Writes `c` into `out` (room for 16 bytes) as a terminal of `encoding`
-// shows it: '?' for a character that would act on it or that it has no way
-// to show (then `*lost` is set, unless the character acts). Returns the bytes.
-size_t encodeShown(Encoding encoding, char32_t c, char* out, bool* lost) {
+// shows it: '?' for a character that would act on it (a line end too,
+// unless `lineEnds`) or that it has no way to show (then `*lost` is set).
+// Returns the bytes.
+size_t encodeShown(Encoding encoding, char32_t c, bool lineEnds, char* out, bool* lost) {
   size_t n = 0;
-  if (c == '\n' || !acts(c)) {
+  if ((c == '\n' && lineEnds) || !acts(c)) {
     if (encoding == Encoding::kUtf8 || c < 0x80) {
       n = encodeUtf8(c, out);
     } else if (encoding == Encoding::kOther) {
@@ -99,16 +100,17 @@ Encoding encodingOf(Display display) {
 constexpr size_t kLongestText = 32;
 constexpr size_t kShownSize = kLongestText * 16;
 
-// `text` (Shift_JIS) as `display` shows it, into `shown`, terminated;
-// false when a character of it could not be shown.
-bool showShiftJis(const char* text, Display display, char (&shown)[kShownSize]) {
+// `text` (Shift_JIS) as `display` shows it, into `shown`, terminated, its
+// line ends kept where `lineEnds` (a notice's, not a disk name's); false when
+// a character of it could not be shown.
+bool showShiftJis(const char* text, Display display, bool lineEnds, char (&shown)[kShownSize]) {
   char32_t characters[kLongestText];
   const size_t count = decodeShiftJis(text, strlen(text), characters, kLongestText);
   const Encoding encoding = encodingOf(display);
   size_t length = 0;
   bool lost = false;
   for (size_t i = 0; i < count; ++i)
-    length += encodeShown(encoding, characters[i], shown + length, &lost);
+    length += encodeShown(encoding, characters[i], lineEnds, shown + length, &lost);
   shown[length] = '\0';
   return !lost;
 }
@@ -160,7 +162,7 @@ bool Reporter::write(FILE* stream, Display display, const char* text, size_t len
   for (size_t at = 0; at < length;) {
     char32_t c;
     at += decodeCharacter(encoding, text + at, length - at, &c);
-    used += encodeShown(encoding, c, piece + used, &lost);
+    used += encodeShown(encoding, c, true, piece + used, &lost);
     if (used < 256 && at < length) continue;
     written = (display == Display::kConsole ? writeConsole(stream, piece, used)
                                             : fwrite(piece, 1, used, stream) == used) &&
@@ -186,7 +188,7 @@ void Reporter::printListing(const char* format, ...) {
 void Reporter::printDiskName(const char* name, const char* directory) {
   char shown[kShownSize];
   if (outDisplay_ != Display::kBytes) {
-    showShiftJis(name, outDisplay_, shown);
+    showShiftJis(name, outDisplay_, false, shown);
     name = shown;
   }
   printListing("\n[%s] -> %s\n", name, directory);
@@ -225,7 +227,7 @@ void Reporter::printNotice(Notice notice) {
   char converted[kShownSize];
   // A terminal that cannot show the Japanese gets the English.
   if (errDisplay_ != Display::kBytes)
-    shown = showShiftJis(text.shiftJis, errDisplay_, converted) ? converted : text.english;
+    shown = showShiftJis(text.shiftJis, errDisplay_, true, converted) ? converted : text.english;
   writeError(shown, strlen(shown));
 }
 

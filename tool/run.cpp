@@ -41,6 +41,11 @@ CommandLine readCommandLine(int argc, const char* const* argv) {
   return line;
 }
 
+// The reason a read of the image failed, in words.
+const char* readFailure(int error) {
+  return error == D88Image::kShrunk ? "it became shorter while it was read" : strerror(error);
+}
+
 // A file the run knows by its identity, where the host tells it.
 struct Known {
   FileIdentity identity{};
@@ -176,7 +181,8 @@ bool readImage(D88Image& image, Reporter& reporter, ItemWriter& items, const cha
   if (image.openStream(stream)) return true;
   reporter.printNotice(Notice::kOpenFailure);
   // A file that opens but cannot be read as one (a directory) tells why by its first read.
-  if (stream != nullptr) opened.why.takeErrno(image.readError() != 0 ? image.readError() : EIO);
+  if (stream != nullptr)
+    opened.why.say(readFailure(image.readError() != 0 ? image.readError() : EIO));
   reporter.printError("cannot open %s: %s\n", path, opened.why.text());
   return false;
 }
@@ -241,7 +247,7 @@ int endRun(const D88Image& image, Reporter& reporter, const ItemWriter& items, c
   // not trusted. A read cut short by an interruption is told as that.
   const int readError = image.readError();
   if (readError != 0 && !(readError == EINTR && pendingInterruption() != 0))
-    reporter.printError("cannot read %s: %s\n", path, strerror(readError));
+    reporter.printError("cannot read %s: %s\n", path, readFailure(readError));
   // Standard output goes first: a wait for its reader may be interrupted too.
   const bool failed = reporter.finishOutput();
   const int interruption = pendingInterruption();
