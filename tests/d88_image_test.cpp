@@ -90,6 +90,7 @@ TEST(Reader, SelectDisk) {
   }
   // A file that became shorter is a read error, not its end.
   EXPECT_EQ(reader.readError(), D88Image::kShrunk);
+  EXPECT_NE(reader.readError(), 0);
   // Closed: nothing can be selected or read.
   EXPECT_TRUE(reader.open(nullptr));
   EXPECT_FALSE(reader.selectDisk(0));
@@ -128,15 +129,21 @@ TEST(Reader, SectorLookup) {
     EXPECT_EQ(buffer[got], 0xAA);
   }
 
-  // A disk selected again keeps its index: a lookup reads one header.
+  // A disk selected again keeps its index: a lookup reads one header; its
+  // header is read again from the window.
   D88Image reader;
   ASSERT_TRUE(open(reader, build({Disk{"", {track(0, 5, 1)}}})));
   uint8_t byte;
   EXPECT_EQ(reader.readSector(0, 0, 0, 5, 1, &byte, 1), 1);
   const int64_t headers = ReaderWork::of(reader).headersRead();
   ASSERT_TRUE(reader.selectDisk(0));
+  const int64_t windows = ReaderWork::of(reader).windowsLoaded();
+  ASSERT_TRUE(reader.selectDisk(0));
+  EXPECT_EQ(ReaderWork::of(reader).windowsLoaded(), windows);
   EXPECT_EQ(reader.readSector(0, 0, 0, 5, 1, &byte, 1), 1);
   EXPECT_EQ(ReaderWork::of(reader).headersRead(), headers + 1);
+  // No ID outside 0..255: a size code of 0x101 is not 1.
+  EXPECT_EQ(reader.readSector(0, 0, 0, 5, 0x101, &byte, 1), 0);
 }
 
 TEST(Reader, SectorIds) {

@@ -197,22 +197,22 @@ TEST(ToolPosix, InterruptedBetweenItems) {
 // what would act on it as '?', and a word at the end; redirected, both
 // streams are the image's bytes.
 TEST(ToolPosix, Terminals) {
-  // ゲーム, ｹﾞｰﾑ, and ESC, a line end and the bytes of U+202E (RLO) in
-  // UTF-8, which are no RLO in Shift_JIS.
+  // ゲーム, ｹﾞｰﾑ, and ESC, a line end, the bytes of U+202E (RLO) in UTF-8,
+  // which are no RLO in Shift_JIS, a space and a byte Shift_JIS lacks.
   const char* const names[] = {"\x83\x51\x81\x5b\x83\x80", "\xb9\xde\xb0\xd1",
-                               "\x1b[2J\n\xe2\x80\xae"};
+                               "\x1b[2J\n\xe2\x80\xae \xfd"};
   const Bytes image = build({diskA(names[0], {}), diskA(names[1], {}), diskA(names[2], {})});
   const struct {
     std::string locale, notice, shown[3];
   } terminals[] = {
-      {"C.UTF-8", "Disk A を認識しました.", {"ゲーム", "ｹﾞｰﾑ", "?[2J?窶ｮ"}},
-      {"xx_XX.UTF-8", "Disk A を認識しました.", {"ゲーム", "ｹﾞｰﾑ", "?[2J?窶ｮ"}},  // not installed
-      {"C", "Disk A recognised.", {"???", "????", "?[2J???"}},
+      {"C.UTF-8", "Disk A を認識しました.", {"ゲーム", "ｹﾞｰﾑ", "?[2J?窶ｮ ?"}},
+      {"xx_XX.UTF-8", "Disk A を認識しました.", {"ゲーム", "ｹﾞｰﾑ", "?[2J?窶ｮ ?"}},  // not installed
+      {"C", "Disk A recognised.", {"???", "????", "?[2J??? ?"}},
   };
   const Tree dirs{{"D000/", {}}, {"D001/", {}}, {"D002/", {}}};
   // Both streams on a pseudo-terminal made by script(1), which prints what it shows.
   const auto onTerminal = [](const std::string& locale) {
-    return "sh -c 'LANG=" + locale + " exec script -qec \"$*\" /dev/null' sh";
+    return "bash -c 'LANG=" + locale + " exec script -qec \"${*@Q}\" /dev/null' bash";
   };
   std::string out, err;
   for (const auto& t : terminals) {
@@ -235,14 +235,14 @@ TEST(ToolPosix, Terminals) {
   // Nothing recognised, or a packed image: the summary says so.
   const Setting terminal("D88_TEST_WRAPPER", onTerminal("C.UTF-8"));
   // A path as the user gave it, but for what would act on the terminal.
-  EXPECT_EQ(runOn({}, {"nope\x1b[2J\a.d88"}, Mode::kProcess).out,
-            "ファイルをオープンできません.\r\nerror: cannot open nope?[2J?.d88: No such file or "
-            "directory\r\n");
+  EXPECT_EQ(runOn({}, {"nope\x1b[2J\a\xed\xa0\x80.d88"}, Mode::kProcess).out,
+            "ファイルをオープンできません.\r\nerror: cannot open nope?[2J????.d88: No such file "
+            "or directory\r\n");
   EXPECT_EQ(runOn(build({kPlain}), {"@"}, Mode::kProcess).out,
             "summary: 1 disk read, none of them a Disk A or a Disk B: nothing to write\r\n");
-  const std::string packed = runOn(Bytes{0x1F, 0x8B, 8, 0}, {"@"}, Mode::kProcess).out;
-  EXPECT_NE(packed.find(" is a gzip file, not a D88 image: unpack it on the way in, as in\r\n"
-                        "  zcat "),
-            std::string::npos)
-      << packed;
+  const auto packed = [](const fs::path& dir) { std::ofstream(dir / "it's.gz") << "\x1f\x8b\x08"; };
+  EXPECT_EQ(runOn({}, {"it's.gz"}, Mode::kProcess, packed).out,
+            "warning: disk 000 is cut short: the image ends inside its header\r\n"
+            "summary: it's.gz is a gzip file, not a D88 image: unpack it on the way in, as in\r\n"
+            "  zcat 'it'\\''s.gz' | d88extract /dev/stdin\r\n");
 }

@@ -66,6 +66,10 @@ TEST(Tool, CommandLine) {
   expect(runOn({}, {"@", "-d", "x", "y"}, Mode::kProcess), 1, "", usage, {});
   expect(runOn({}, {"missing.d88", "-d"}, Mode::kProcess), 1, "",
          kOpenFailure + "error: cannot open missing.d88: No such file or directory\n", {});
+  std::string deep = "image.d88";  // a line longer than most
+  for (int i = 0; i < 300; ++i) deep = "n/" + deep;
+  expect(runOn({}, {deep}, Mode::kProcess), 1, "",
+         kOpenFailure + "error: cannot open " + deep + ": No such file or directory\n", {});
   expect(runOn({}, {"."}, Mode::kProcess), 1, "",
          kOpenFailure + "error: cannot open .: Is a directory\n", {});  // a directory is no image
   // Asked for alone, help and version go to standard output.
@@ -108,6 +112,10 @@ TEST(Tool, DiskA) {
   std::vector<Entry> full;  // 64 entries, no end marker
   for (int j = 0; j < 64; ++j) full.push_back({10 + j, 16});
   EXPECT_EQ(runOn(build({diskA("FULL", full)})).tree, itemsA(a, full));
+  // With -d every name that the start directory gets is known, all 64 + 7 of them.
+  const Bytes twice = build({diskA("FULL", full), diskB("MUSIC"), diskA("FULL", full), diskB("")});
+  const std::string err = runOn(twice, {"@", "-d"}).err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n') - 4, 64 + 7) << err;
   expect(runOn(build({diskA("EMPTY", {})})), 0, "\n[EMPTY] -> D000\n", kDiskA, {{"D000/", {}}});
 
   // Every Disk A holds the same sector data but for its directory, so `a`
@@ -115,10 +123,11 @@ TEST(Tool, DiskA) {
   // "-d": all here, the later disk's 000 wins; "-d" counts only in lower
   // case, as the last of exactly two arguments.
   // The second disk's 001 is missing: the first disk's stays, and is told.
-  const std::vector<Entry> first = {{10, 100}, {20, 200}}, second = {{30, 300}, {0x320, 1}};
+  // A file written again is cut to the later, shorter item.
+  const std::vector<Entry> first = {{10, 300}, {20, 200}}, second = {{30, 100}, {0x320, 1}};
   const Bytes image = build({diskA("ONE", first), diskA("TWO", second)});
-  const std::string one = "000  000a (Tr.02 Sc.01) SIZE:0064\n001  0014 (Tr.04 Sc.01) SIZE:00c8\n";
-  const std::string two = "000  001e (Tr.06 Sc.01) SIZE:012c\n001  0320 (Tr.a0 Sc.01) SIZE:0001\n";
+  const std::string one = "000  000a (Tr.02 Sc.01) SIZE:012c\n001  0014 (Tr.04 Sc.01) SIZE:00c8\n";
+  const std::string two = "000  001e (Tr.06 Sc.01) SIZE:0064\n001  0320 (Tr.a0 Sc.01) SIZE:0001\n";
   expect(runOn(image, {"@", "-d"}), 0, one + two,
          kDiskA + kDiskA + "warning: 000 written again (disk 001 replaces disk 000)\n" +
              "warning: 001: not written (its first sector is missing); 001 holds disk 000's item\n",
