@@ -244,6 +244,13 @@ TEST(ToolPosix, Terminals) {
   EXPECT_EQ(runOn({}, {"nope\x1b[2J\a\xed\xa0\x80.d88"}, Mode::kProcess).out,
             "ファイルをオープンできません.\r\nerror: cannot open nope?[2J????.d88: No such file "
             "or directory\r\n");
+  // A run that failed says so at its end.
+  const std::string failed = runOn(image, {"@"}, Mode::kProcess, [](const fs::path& dir) {
+                               std::ofstream(dir / "D001");
+                             }).out;
+  EXPECT_EQ(failed.substr(failed.rfind("summary: ")),
+            "summary: 3 disks read (Disk A: 3, Disk B: 0, neither: 0); 0 files written; 0 "
+            "warnings; the run failed (see the errors above)\r\n");
   EXPECT_EQ(runOn(build({kPlain}), {"@"}, Mode::kProcess).out,
             "summary: 1 disk read, none of them a Disk A or a Disk B: nothing to write\r\n");
   const auto packed = [](const fs::path& dir) { std::ofstream(dir / "it's.gz") << "\x1f\x8b\x08"; };

@@ -187,6 +187,11 @@ TEST(Tool, DiskTableEnds) {
       {plain + build({Disk{"back", {}, -int(plain.size()) - 1}}) + plain,
        leads("back, before the start of the image", left)},
       {plain + build({Disk{"zero", {}, 0}}), leads("back (to byte " + p + ")", "")},
+      {plain + build({Disk{"far", {}, INT32_MAX}}),
+       "warning: disk 001 is cut short: the image ends inside it\n" +
+           leads("past what an offset can address (to byte " +
+                     std::to_string(plain.size() + INT32_MAX) + ")",
+                 "")},
       {plain + build({Disk{"long", {}, 1 << 21}}),  // not padded: cut short
        "warning: disk 001 is cut short: the image ends inside it\n" +
            leads("past the end of the image (to byte " + std::to_string(plain.size() + (1 << 21)) +

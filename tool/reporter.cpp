@@ -12,6 +12,9 @@ struct NoticeText {
   const char* shiftJis;
   const char* english;
 };
+// The program's own two lines of usage, with its path.
+constexpr char kUsage[] = "Usage: %s [d88file]\n       -d : not make sub directory\n";
+
 const NoticeText kNotices[] = {
     // "Disk A を認識しました.\n"
     {"Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n", "Disk A recognised.\n"},
@@ -199,14 +202,13 @@ void Reporter::printHelp(const char* program, bool version) {
     printListing("d88extract %s\n", D88EXTRACT_VERSION);
     return;
   }
+  printListing(kUsage, program);
   printListing(
-      "Usage: %s [d88file]\n       -d : not make sub directory\n\n"
-      "d88extract IMAGE [-d]\n"
+      "\nd88extract IMAGE [-d]\n"
       "d88extract --help | --version\n"
       "Writes the items of every Disk A and Disk B in the D88 image IMAGE (a file,\n"
       "or a pipe such as /dev/stdin) into the current directory: a Disk A's into\n"
-      "D000, D001 ... (with -d, here), a Disk B's as DRIVER and MUS00 to MUS05.\n",
-      program);
+      "D000, D001 ... (with -d, here), a Disk B's as DRIVER and MUS00 to MUS05.\n");
 }
 
 void Reporter::writeError(const char* text, size_t length) {
@@ -248,7 +250,7 @@ void Reporter::printError(const char* format, ...) {
 }
 
 void Reporter::printUsage(const char* program) {
-  printPrefixed("", "Usage: %s [d88file]\n       -d : not make sub directory\n", program);
+  printPrefixed("", kUsage, program);
   failed_ = true;
 }
 
@@ -261,32 +263,7 @@ void Reporter::printErrorOnOutput(const char* text) {
 void Reporter::printSummary(const Tally& tally, const char* image) {
   if (errDisplay_ == Display::kBytes) return;
   if (tally.packedAs != nullptr && tally.diskA + tally.diskB == 0) {
-    // How each kind is unpacked on the way in.
-    static const char* const kUnpack[][2] = {{"gzip", "zcat"},
-                                             {"bzip2", "bzcat"},
-                                             {"xz", "xzcat"},
-                                             {"zip", "unzip -p"},
-                                             {"7z", "7z x -so"}};
-    const char* command = "zcat";
-    for (const auto& kind : kUnpack)
-      if (strcmp(kind[0], tally.packedAs) == 0) command = kind[1];
-    // The name quoted for a shell: inside '...', each ' as '\''.
-    const size_t length = strlen(image);
-    char* quoted = static_cast<char*>(malloc(4 * length + 1));
-    if (quoted == nullptr) return;
-    size_t n = 0;
-    for (size_t i = 0; i < length; ++i) {
-      if (image[i] == '\'')
-        n += static_cast<size_t>(snprintf(quoted + n, 5, "'\\''"));
-      else
-        quoted[n++] = image[i];
-    }
-    quoted[n] = '\0';
-    printPrefixed("summary: ",
-                  "%s is a %s file, not a D88 image: unpack it on the way in, as in\n"
-                  "  %s '%s' | d88extract /dev/stdin\n",
-                  image, tally.packedAs, command, quoted);
-    free(quoted);
+    printUnpacking(tally.packedAs, image);
   } else if (tally.disks == 0) {
     printPrefixed("summary: ", "no disk in %s: it is empty, or no D88 image\n", image);
   } else if (tally.diskA + tally.diskB == 0) {
@@ -302,6 +279,35 @@ void Reporter::printSummary(const Tally& tally, const char* image) {
                   warnings_ == 1 ? "" : "s",
                   failed_ ? "; the run failed (see the errors above)" : "");
   }
+}
+
+void Reporter::printUnpacking(const char* kind, const char* image) {
+  static const char* const kUnpack[][2] = {{"gzip", "zcat"},
+                                           {"bzip2", "bzcat"},
+                                           {"xz", "xzcat"},
+                                           {"zip", "unzip -p"},
+                                           {"7z", "7z x -so"}};
+  const char* command = "zcat";
+  for (const auto& unpack : kUnpack)
+    if (strcmp(unpack[0], kind) == 0) command = unpack[1];
+  // The name quoted for a shell: inside '...', each ' as '\''.
+  char* quoted = static_cast<char*>(malloc(4 * strlen(image) + 1));
+  if (quoted == nullptr) return;
+  char* end = quoted;
+  for (const char* c = image; *c != '\0'; ++c) {
+    if (*c == '\'') {
+      memcpy(end, "'\\''", 4);
+      end += 4;
+    } else {
+      *end++ = *c;
+    }
+  }
+  *end = '\0';
+  printPrefixed("summary: ",
+                "%s is a %s file, not a D88 image: unpack it on the way in, as in\n"
+                "  %s '%s' | d88extract /dev/stdin\n",
+                image, kind, command, quoted);
+  free(quoted);
 }
 
 void Reporter::printPrefixed(const char* prefix, const char* format, ...) {

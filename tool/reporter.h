@@ -84,6 +84,9 @@ class Reporter {
   // Standard error: `text`, after what standard output holds so far.
   void writeError(const char* text, size_t length);
   void printLine(const char* prefix, const char* format, va_list arguments);
+  // Standard error: that the image is a packed file of `kind`, and how to
+  // unpack it on the way in.
+  void printUnpacking(const char* kind, const char* image);
   void printPrefixed(const char* prefix, const char* format, ...) D88_PRINTF(3, 4);
   void flushOutput();
 
