@@ -26,6 +26,11 @@ TEST(ToolPosix, TheImageAndOutputsAreProtected) {
                        return runOn({}, {fd}, Mode::kProcess, nullptr, "<&- >&-");
                      }),
          0, "", notices, items);
+  expect(throughPipe(image,
+                     [](const std::string& fd) {
+                       return runOn({}, {fd}, Mode::kProcess, nullptr, ">&- 2>&-");
+                     }),
+         0, "", "", items);
   // Standard output or error opened on the image, even for reading and
   // writing: said on the other stream; not even the usage text goes into it.
   expect(runOn(image, {"@"}, Mode::kProcess, nullptr, "1<>@"), 1, "",
@@ -168,6 +173,13 @@ TEST(ToolPosix, LinksAndDirectories) {
                  fs::create_directory_symlink("else/deep", dir / "D000");
                }),
          0, kListing + kCutting, kDiskA + kDiskB, left);
+  // Files and directories are made as any program makes them: 0666 and
+  // 0777, less the umask.
+  const Setting modes("D88_TEST_WRAPPER",
+                      "sh -c 'umask 027; \"$0\" \"$@\"; s=$?; stat -c %a D000 D000/000 DRIVER >&2; "
+                      "exit $s'");
+  expect(runOn(build({kA, kB}), {"@"}, Mode::kProcess), 0, kListing + kCutting,
+         kDiskA + kDiskB + "750\n640\n640\n", itemsA(kA, kEntries) + itemsB(kB));
 }
 
 // SIGINT, SIGTERM or SIGHUP ends the run between items: the item being
@@ -245,12 +257,13 @@ TEST(ToolPosix, Terminals) {
             "ファイルをオープンできません.\r\nerror: cannot open nope?[2J????.d88: No such file "
             "or directory\r\n");
   // A run that failed says so at its end.
-  const std::string failed = runOn(image, {"@"}, Mode::kProcess, [](const fs::path& dir) {
-                               std::ofstream(dir / "D001");
-                             }).out;
+  const std::string failed =
+      runOn(build({diskA("", {{0x30, 0}}), diskA("", {})}), {"@"}, Mode::kProcess,
+            [](const fs::path& dir) { std::ofstream(dir / "D001"); })
+          .out;
   EXPECT_EQ(failed.substr(failed.rfind("summary: ")),
-            "summary: 3 disks read (Disk A: 3, Disk B: 0, neither: 0); 0 files written; 0 "
-            "warnings; the run failed (see the errors above)\r\n");
+            "summary: 2 disks read (Disk A: 2, Disk B: 0, neither: 0); 0 files written; 1 "
+            "warning; the run failed (see the errors above)\r\n");
   EXPECT_EQ(runOn(build({kPlain}), {"@"}, Mode::kProcess).out,
             "summary: 1 disk read, none of them a Disk A or a Disk B: nothing to write\r\n");
   const auto packed = [](const fs::path& dir) { std::ofstream(dir / "it's.gz") << "\x1f\x8b\x08"; };

@@ -187,6 +187,8 @@ TEST(Tool, DiskTableEnds) {
       {plain + build({Disk{"back", {}, -int(plain.size()) - 1}}) + plain,
        leads("back, before the start of the image", left)},
       {plain + build({Disk{"zero", {}, 0}}), leads("back (to byte " + p + ")", "")},
+      {plain + build({Disk{"zero", {}, 0}}) + Bytes(1),
+       leads("back (to byte " + p + ")", ": the last 1 byte of the image is not read")},
       {plain + build({Disk{"far", {}, INT32_MAX}}),
        "warning: disk 001 is cut short: the image ends inside it\n" +
            leads("past what an offset can address (to byte " +

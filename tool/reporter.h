@@ -72,9 +72,6 @@ class Reporter {
   // Sends standard output on; a write of it that failed is told on standard
   // error, and fails the run. Returns whether the run failed.
   bool finishOutput();
-  void fail() { failed_ = true; }
-  bool failed() const { return failed_; }
-  int warnings() const { return warnings_; }
   // Whether standard error is a terminal (or a console): one that gets a summary.
   bool errorIsTerminal() const { return errDisplay_ != Display::kBytes; }
 

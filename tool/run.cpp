@@ -229,8 +229,9 @@ void tellTableEnd(const D88Image& image, Reporter& reporter) {
       snprintf(where, sizeof where, "%s (to byte %lld)", kind, static_cast<long long>(end.to));
     }
     if (end.unread > 0)
-      snprintf(unread, sizeof unread, ": the last %lld bytes of the image are not read",
-               static_cast<long long>(end.unread));
+      snprintf(unread, sizeof unread, ": the last %lld byte%s of the image %s not read",
+               static_cast<long long>(end.unread), end.unread == 1 ? "" : "s",
+               end.unread == 1 ? "is" : "are");
     reporter.printWarning("disk %03d's size leads %s, so the disks after it are not found%s\n",
                           end.disk, where, unread);
   }
