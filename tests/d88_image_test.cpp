@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <set>
@@ -70,6 +71,16 @@ TEST(Reader, DiskTable) {
   EXPECT_EQ(table(build({Disk{"n", {}, -1}, header})), "1: n");   // a negative size ends the walk
   EXPECT_EQ(table(build({Disk{"H", {}, INT32_MAX}, header})), "1: H");    // and a huge one
   EXPECT_EQ(table(build(std::vector<Disk>(70, header))), "64: h h h h");  // 64 at the most
+  // A file larger than an offset can address (sparse): a disk at 2^31 - 16
+  // leads back, and the bytes past 2^31 are never read.
+  const std::string large = write(build({Disk{"far", {}, INT32_MAX - 15}}));
+  std::filesystem::resize_file(large, (int64_t{1} << 31) + 1000);
+  D88Image reader;
+  ASSERT_TRUE(reader.open(large.c_str()));
+  EXPECT_EQ(reader.tableEnd().disk, 1);
+  EXPECT_EQ(reader.tableEnd().unread, 1000);
+  reader.open(nullptr);
+  std::filesystem::resize_file(large, 0);
 }
 
 TEST(Reader, SelectDisk) {
@@ -132,16 +143,19 @@ TEST(Reader, SectorLookup) {
   // A disk selected again keeps its index: a lookup reads one header; its
   // header is read again from the window.
   D88Image reader;
-  ASSERT_TRUE(open(reader, build({Disk{"", {track(0, 5, 1)}}})));
+  const Disk five{"", {track(0, 5, 1)}};
   uint8_t byte;
-  EXPECT_EQ(reader.readSector(0, 0, 0, 5, 1, &byte, 1), 1);
-  const int64_t headers = ReaderWork::of(reader).headersRead();
-  ASSERT_TRUE(reader.selectDisk(0));
-  const int64_t windows = ReaderWork::of(reader).windowsLoaded();
-  ASSERT_TRUE(reader.selectDisk(0));
-  EXPECT_EQ(ReaderWork::of(reader).windowsLoaded(), windows);
-  EXPECT_EQ(reader.readSector(0, 0, 0, 5, 1, &byte, 1), 1);
-  EXPECT_EQ(ReaderWork::of(reader).headersRead(), headers + 1);
+  for (int disk : {0, 1}) {
+    ASSERT_TRUE(open(reader, build({five, five}), disk));
+    EXPECT_EQ(reader.readSector(0, 0, 0, 5, 1, &byte, 1), 1);
+    const int64_t headers = ReaderWork::of(reader).headersRead();
+    ASSERT_TRUE(reader.selectDisk(disk));
+    const int64_t windows = ReaderWork::of(reader).windowsLoaded();
+    ASSERT_TRUE(reader.selectDisk(disk));
+    EXPECT_EQ(ReaderWork::of(reader).windowsLoaded(), windows);
+    EXPECT_EQ(reader.readSector(0, 0, 0, 5, 1, &byte, 1), 1);
+    EXPECT_EQ(ReaderWork::of(reader).headersRead(), headers + 1);
+  }
   // No ID outside 0..255: a size code of 0x101 is not 1.
   EXPECT_EQ(reader.readSector(0, 0, 0, 5, 0x101, &byte, 1), 0);
 }

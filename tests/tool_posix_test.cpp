@@ -257,8 +257,8 @@ TEST(ToolPosix, Terminals) {
   // Nothing recognised, or a packed image: the summary says so.
   const Setting terminal("D88_TEST_WRAPPER", onTerminal("C.UTF-8"));
   // A path as the user gave it, but for what would act on the terminal.
-  EXPECT_EQ(runOn({}, {"nope\x1b[2J\a\xed\xa0\x80.d88"}, Mode::kProcess).out,
-            "ファイルをオープンできません.\r\nerror: cannot open nope?[2J????.d88: No such file "
+  EXPECT_EQ(runOn({}, {"nope\x1b[2J\a\xed\xa0\x80\xe2\x81\xaf.d88"}, Mode::kProcess).out,
+            "ファイルをオープンできません.\r\nerror: cannot open nope?[2J?????.d88: No such file "
             "or directory\r\n");
   // A run that failed says so at its end.
   const std::string failed =

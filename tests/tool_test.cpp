@@ -116,6 +116,9 @@ TEST(Tool, DiskA) {
   const Bytes twice = build({diskA("FULL", full), diskB("MUSIC"), diskA("FULL", full), diskB("")});
   const std::string err = runOn(twice, {"@", "-d"}).err;
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n') - 4, 64 + 7) << err;
+  // Without -d only the Disk B names reach it, however many Disk A items come first.
+  const std::string b = runOn(build({diskA("", full), diskA("", full), diskB(""), diskB("")})).err;
+  EXPECT_EQ(std::count(b.begin(), b.end(), '\n') - 4, 7) << b;
   expect(runOn(build({diskA("EMPTY", {})})), 0, "\n[EMPTY] -> D000\n", kDiskA, {{"D000/", {}}});
 
   // Every Disk A holds the same sector data but for its directory, so `a`
