@@ -232,9 +232,10 @@ TEST(ToolPosix, Terminals) {
       {"C", "Disk A recognised.", {"???", "????", "?[2J??? ?"}},
   };
   const Tree dirs{{"D000/", {}}, {"D001/", {}}, {"D002/", {}}};
-  // Both streams on a pseudo-terminal made by script(1), which prints what it shows.
+  // Both streams on a pseudo-terminal made by script(1), which prints what it
+  // shows. It runs the command with $SHELL, which must read bash's quoting.
   const auto onTerminal = [](const std::string& locale) {
-    return "bash -c 'LANG=" + locale + " exec script -qec \"${*@Q}\" /dev/null' bash";
+    return "bash -c 'LANG=" + locale + " SHELL=$BASH exec script -qec \"${*@Q}\" /dev/null' bash";
   };
   std::string out, err;
   for (const auto& t : terminals) {
