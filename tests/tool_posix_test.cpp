@@ -11,6 +11,19 @@ const std::string kListing =
     "\n[A] -> D000\n000  000a (Tr.02 Sc.01) SIZE:0064\n001  0014 (Tr.04 Sc.01) SIZE:00c8\n"
     "002  0064 (Tr.14 Sc.01) SIZE:012c\n";
 
+// However the suite was started: a descriptor it opens must not become
+// standard input, output or error (one of them closed), and the signals that
+// interrupt a run reach it (none of them blocked).
+const bool kStarted = [] {
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDWR);
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int caught : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set, caught);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  return true;
+}();
+
 }  // namespace
 
 // However the program is started, standard output and error stay what they
@@ -73,7 +86,9 @@ TEST(ToolPosix, ReadErrors) {
          "error: cannot read image: Input/output error\n", Tree{{"image", image}});
   failReads[0] = failReads[1] = 0;
   // A pipe's copy that the temporary directory cannot hold says where it went.
-  const std::string where = (fs::temp_directory_path() / "d88test-tmp").string();
+  const std::string where =
+      (fs::temp_directory_path() / ("d88test-tmp-" + std::to_string(std::random_device()())))
+          .string();
   fs::create_directories(where);
   {
     const Setting limit("D88_TEST_WRAPPER", "sh -c 'ulimit -f 1 && exec \"$0\" \"$@\"'"),
@@ -162,7 +177,12 @@ TEST(ToolPosix, WriteFailures) {
   const Setting nobody("D88_TEST_WRAPPER",
                        geteuid() ? "" : "setpriv --reuid=65534 --regid=65534 --clear-groups");
   expect(runOn(build({kA}), {"@"}, Mode::kProcess,
-               [](const fs::path& dir) { chmod(dir.c_str(), 0555); }),
+               [](const fs::path& dir) {
+                 // The image readable by nobody, whatever the umask.
+                 chmod((dir / "..").c_str(), 0755);
+                 chmod((dir / "../image.d88").c_str(), 0644);
+                 chmod(dir.c_str(), 0555);
+               }),
          1, kListing, kDiskA + "error: cannot create directory D000: Permission denied\n", {});
 }
 
@@ -235,7 +255,8 @@ TEST(ToolPosix, Terminals) {
   // Both streams on a pseudo-terminal made by script(1), which prints what it
   // shows. It runs the command with $SHELL, which must read bash's quoting.
   const auto onTerminal = [](const std::string& locale) {
-    return "bash -c 'LANG=" + locale + " SHELL=$BASH exec script -qec \"${*@Q}\" /dev/null' bash";
+    return "bash -c 'unset LC_ALL LC_CTYPE; LANG=" + locale +
+           " SHELL=$BASH exec script -qec \"${*@Q}\" /dev/null </dev/null' bash";
   };
   std::string out, err;
   for (const auto& t : terminals) {
