@@ -86,9 +86,7 @@ TEST(ToolPosix, ReadErrors) {
          "error: cannot read image: Input/output error\n", Tree{{"image", image}});
   failReads[0] = failReads[1] = 0;
   // A pipe's copy that the temporary directory cannot hold says where it went.
-  const std::string where =
-      (fs::temp_directory_path() / ("d88test-tmp-" + std::to_string(std::random_device()())))
-          .string();
+  const std::string where = freshTempPath("d88test-tmp-").string();
   fs::create_directories(where);
   {
     const Setting limit("D88_TEST_WRAPPER", "sh -c 'ulimit -f 1 && exec \"$0\" \"$@\"'"),

@@ -100,6 +100,11 @@ inline Tree readTree(const fs::path& root) {
   return tree;
 }
 
+// A path in the temporary directory that no other run of the suite uses.
+inline fs::path freshTempPath(const std::string& prefix) {
+  return fs::temp_directory_path() / (prefix + std::to_string(std::random_device()()));
+}
+
 // How a run is made: run() in this process, the built program (through the
 // shell), or (POSIX) the program's main path in a child of this process,
 // which sees the failures this process makes happen.
@@ -123,8 +128,7 @@ inline Outcome runOn(const Bytes& image, std::vector<std::string> args = {"@"},
                      Mode mode = Mode::kInProcess,
                      const std::function<void(const fs::path&)>& prepare = nullptr,
                      const std::string& redirect = "") {
-  const fs::path parent =
-      fs::temp_directory_path() / ("d88test-" + std::to_string(std::random_device()()));
+  const fs::path parent = freshTempPath("d88test-");
   fs::create_directories(parent / "run");
   const std::string path = (parent / "image.d88").string(), err = (parent / "err").string();
   const bool inProcess = mode == Mode::kInProcess;

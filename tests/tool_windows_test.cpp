@@ -17,8 +17,7 @@ struct OwnDirectory {
     std::error_code left;  // by a test that failed inside it
     fs::remove_all(verbatim, left);
   }
-  const fs::path path =
-      fs::temp_directory_path() / ("d88test-own-" + std::to_string(std::random_device()()));
+  const fs::path path = freshTempPath("d88test-own-");
   const fs::path verbatim = L"\\\\?\\" + path.wstring();
 };
 
